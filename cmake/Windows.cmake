@@ -1,0 +1,31 @@
+# MinGW-w64 builds. Everything runs under Wine through CMAKE_CROSSCOMPILING_EMULATOR
+# (scripts/wine-run), so add_test(COMMAND <target>) runs the real Windows binary.
+
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601
+                        WINVER=0x0601)
+
+# No runtime DLLs next to our binaries: libgcc, libstdc++ and winpthread are linked in.
+add_link_options(-static -static-libgcc -static-libstdc++)
+
+# GoogleTest for Windows, built from Debian's sources with the posix-thread compilers.
+set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+
+# A Wine-run test program: one CTest entry per binary, bounded in time.
+#   quillon_wine_test(<target> [TIMEOUT s] [ARGS ...])
+function(quillon_wine_test target)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "ARGS" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 120)
+  endif()
+  add_test(NAME ${target} COMMAND ${target} ${ARG_ARGS})
+  set_tests_properties(${target} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS wine)
+endfunction()
+
+# Ship a deliverable into DIST_DIR, stripped, with its debug symbols kept beside the build.
+function(quillon_ship target)
+  set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${DIST_DIR}
+                                             LIBRARY_OUTPUT_DIRECTORY ${DIST_DIR})
+  target_link_options(${target} PRIVATE -s)
+endfunction()

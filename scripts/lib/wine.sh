@@ -1,0 +1,67 @@
+# Shared Wine/Xvfb plumbing for scripts/test, scripts/demo, scripts/bench and scripts/wine-run.
+# Source it; it defines functions and sets nothing until they are called.
+
+QUILLON_ROOT=${QUILLON_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
+
+# Debian's /usr/bin/wine starts every program through the 32-bit loader first, which costs a
+# minute where i386 runs under qemu; the 64-bit loader starts 64-bit programs directly and hands
+# 32-bit ones on by itself.
+if [ -x /usr/lib/wine/wine64 ]; then WINE=${WINE:-/usr/lib/wine/wine64}; else WINE=${WINE:-wine}; fi
+
+# The environment every Wine process of ours runs with: one private prefix inside the build
+# folder, no debug chatter, no Mono/Gecko install prompts.
+wine_env() {
+  export WINEPREFIX=${WINEPREFIX:-$QUILLON_ROOT/build/wineprefix}
+  export WINEDEBUG=${WINEDEBUG:--all}
+  export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
+}
+
+# Creates the prefix once, serially (parallel first runs race), under a lock so that concurrent
+# callers wait for the one that creates it.
+wine_prefix_init() {
+  wine_env
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  (
+    flock 9
+    if [ ! -f "$WINEPREFIX/.quillon-ready" ]; then
+      echo "wine: creating prefix $WINEPREFIX" >&2
+      WINELOADER=$WINE "$WINE" wineboot --init >/dev/null 2>&1 || true
+      wineserver -w
+      # A crashing test program must fail, not wait for a click on the crash dialog.
+      "$WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+        >/dev/null 2>&1
+      wineserver -w
+      touch "$WINEPREFIX/.quillon-ready"
+    fi
+  ) 9>"$WINEPREFIX.lock"
+}
+
+# One Xvfb and one persistent wineserver for a whole run; wine_session_stop ends both.
+wine_session_start() {
+  wine_prefix_init
+  if [ -z "${DISPLAY:-}" ]; then
+    local n
+    for n in $(seq 90 140); do
+      [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+      Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+      QUILLON_XVFB_PID=$!
+      local i
+      for i in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+      if kill -0 "$QUILLON_XVFB_PID" 2>/dev/null; then
+        export DISPLAY=":$n"
+        break
+      fi
+    done
+    [ -n "${DISPLAY:-}" ] || { echo "wine: could not start Xvfb" >&2; return 1; }
+  fi
+  wineserver -p
+}
+
+wine_session_stop() {
+  [ -n "${WINEPREFIX:-}" ] && wineserver -k >/dev/null 2>&1 || true
+  if [ -n "${QUILLON_XVFB_PID:-}" ]; then
+    kill "$QUILLON_XVFB_PID" 2>/dev/null || true
+    wait "$QUILLON_XVFB_PID" 2>/dev/null || true
+    unset QUILLON_XVFB_PID DISPLAY
+  fi
+}
