@@ -1,0 +1,70 @@
+// One owning wrapper per kind of Win32 handle, each with its own "none" value and release call.
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+
+namespace quillon {
+
+template <class Traits>
+class UniqueHandle {
+ public:
+  using Type = typename Traits::Type;
+
+  UniqueHandle() = default;
+  explicit UniqueHandle(Type value) : value_(value) {}
+  ~UniqueHandle() { Reset(); }
+  UniqueHandle(UniqueHandle&& other) noexcept : value_(other.Release()) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+
+  Type Get() const { return value_; }
+  explicit operator bool() const { return value_ != Traits::None(); }
+  Type Release() { return std::exchange(value_, Traits::None()); }
+  void Reset(Type value = Traits::None()) {
+    Type old = std::exchange(value_, value);
+    if (old != Traits::None()) Traits::Close(old);
+  }
+
+ private:
+  Type value_ = Traits::None();
+};
+
+struct KernelHandleTraits {  // OpenProcess, CreateProcess, CreateEvent: none is NULL
+  using Type = HANDLE;
+  static Type None() { return nullptr; }
+  static void Close(Type h) { ::CloseHandle(h); }
+};
+struct WindowTraits {
+  using Type = HWND;
+  static Type None() { return nullptr; }
+  static void Close(Type h) { ::DestroyWindow(h); }
+};
+struct HookTraits {
+  using Type = HHOOK;
+  static Type None() { return nullptr; }
+  static void Close(Type h) { ::UnhookWindowsHookEx(h); }
+};
+struct ModuleTraits {
+  using Type = HMODULE;
+  static Type None() { return nullptr; }
+  static void Close(Type h) { ::FreeLibrary(h); }
+};
+struct IconTraits {
+  using Type = HICON;
+  static Type None() { return nullptr; }
+  static void Close(Type h) { ::DestroyIcon(h); }
+};
+
+using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
+using UniqueWindow = UniqueHandle<WindowTraits>;
+using UniqueHook = UniqueHandle<HookTraits>;
+using UniqueModule = UniqueHandle<ModuleTraits>;
+using UniqueIcon = UniqueHandle<IconTraits>;
+
+}  // namespace quillon
