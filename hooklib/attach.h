@@ -1,0 +1,97 @@
+// Attach-time discovery of the host's dialog: the decisions of the walk down the shell's window
+// chain, behind a small port so that they run against a fake window tree in the unit tests.
+#pragma once
+
+#include <cstdint>
+
+#include "host/contract.h"
+
+namespace quillon {
+
+// Handles as the portable code sees them; the Win32 adapter converts to and from HWND & co.
+using WindowRef = std::uintptr_t;
+using HookRef = std::uintptr_t;
+using TimerRef = std::uintptr_t;
+
+// The window-system calls the attach routine makes.
+class AttachPort {
+ public:
+  virtual ~AttachPort() = default;
+  // The next top-level window of the class after `after` (0: the first one), any title; 0 when
+  // there is none.
+  virtual WindowRef FindTopLevel(const char* windowClass, WindowRef after) = 0;
+  // The first direct child of `parent` of the class with the title (null: any title), or 0.
+  virtual WindowRef FindChild(WindowRef parent, const char* windowClass, const char* title) = 0;
+  virtual bool IsVisible(WindowRef window) = 0;
+  virtual HookRef GetProperty(WindowRef window, const char* name) = 0;
+  // Starts the watchdog as a thread timer (no window, requested id 1) and returns the id the
+  // system chose, or 0.
+  virtual TimerRef StartWatchdogTimer(unsigned periodMs) = 0;
+};
+
+enum class AttachOutcome {
+  kNothingFound,       // no visible tray, rebar, task-switch window or dialog
+  kAltDialog,          // the "Wendril" dialog: notices only, never a watchdog
+  kDialogWithoutHook,  // the "Quillon" dialog without the hook property: notices only
+  kArmed,              // the "Quillon" dialog with the hook property: notices and watchdog
+};
+
+// What the attach routine found; every field stays 0 from the step where the walk stopped on.
+struct Discovery {
+  WindowRef tray = 0;
+  WindowRef rebar = 0;
+  WindowRef taskSwitch = 0;
+  WindowRef hostDialog = 0;
+  HookRef hook = 0;
+  TimerRef timer = 0;
+  AttachOutcome outcome = AttachOutcome::kNothingFound;
+};
+
+// Points the store at the hook library's own settings file, with the section used as given.
+template <class Settings, class Text>
+void UseHookSettingsFile(Settings& settings) {
+  settings.SetBaseKey(Text(""));
+  settings.SetFileName(Text(contract::HookSettingsFile<char>));
+}
+
+// Walks Shell_TrayWnd > ReBarWindow32 > MSTaskSwWClass > dialog once, at attach. Only in the
+// armed outcome does it touch the settings store and start the watchdog timer.
+template <class Settings, class Text>
+Discovery DiscoverHost(AttachPort& port, Settings& settings) {
+  using namespace contract;
+  Discovery found;
+
+  // The first visible tray; hidden ones (such as a stand-by shell's) are skipped.
+  found.tray = port.FindTopLevel(TrayClass<char>, 0);
+  while (found.tray != 0 && !port.IsVisible(found.tray)) {
+    found.tray = port.FindTopLevel(TrayClass<char>, found.tray);
+  }
+  if (found.tray == 0) return found;
+
+  found.rebar = port.FindChild(found.tray, RebarClass<char>, nullptr);
+  if (found.rebar == 0) return found;
+  found.taskSwitch = port.FindChild(found.rebar, TaskSwitchClass<char>, nullptr);
+  if (found.taskSwitch == 0) return found;
+
+  found.hostDialog = port.FindChild(found.taskSwitch, DialogClass<char>, DialogTitleAlt<char>);
+  if (found.hostDialog != 0) {
+    found.hook = port.GetProperty(found.hostDialog, HookProperty<char>);
+    found.outcome = AttachOutcome::kAltDialog;
+    return found;
+  }
+
+  found.hostDialog = port.FindChild(found.taskSwitch, DialogClass<char>, DialogTitle<char>);
+  if (found.hostDialog == 0) return found;
+  found.hook = port.GetProperty(found.hostDialog, HookProperty<char>);
+  if (found.hook == 0) {
+    found.outcome = AttachOutcome::kDialogWithoutHook;
+    return found;
+  }
+
+  UseHookSettingsFile<Settings, Text>(settings);
+  found.timer = port.StartWatchdogTimer(kWatchdogPeriodMs);
+  found.outcome = AttachOutcome::kArmed;
+  return found;
+}
+
+}  // namespace quillon

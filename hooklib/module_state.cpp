@@ -1,0 +1,16 @@
+#include "hooklib/module_state.h"
+
+#include "host/contract.h"
+#include "settings/win32_settings_port.h"
+
+HWND g_hTrayWnd = nullptr;
+HWND g_hRebarWnd = nullptr;
+HWND g_hTaskSwWnd = nullptr;
+HWND g_hHostDlg = nullptr;
+HHOOK g_hHook = nullptr;
+UINT_PTR g_idTimer = 0;
+DWORD g_dwTimerThread = 0;
+
+quillon::CSettingsA g_settings(false, quillon::CTextA(quillon::contract::Firm<char>),
+                               quillon::CTextA(quillon::contract::App<char>),
+                               quillon::Win32SettingsPort<char>());

@@ -1,0 +1,25 @@
+#include "hooklib/win32_attach_port.h"
+
+namespace quillon {
+
+WindowRef Win32AttachPort::FindTopLevel(const char* windowClass, WindowRef after) {
+  if (after == 0) return FromHwnd(FindWindowA(windowClass, nullptr));
+  return FromHwnd(FindWindowExA(nullptr, ToHwnd(after), windowClass, nullptr));
+}
+
+WindowRef Win32AttachPort::FindChild(WindowRef parent, const char* windowClass, const char* title) {
+  return FromHwnd(FindWindowExA(ToHwnd(parent), nullptr, windowClass, title));
+}
+
+bool Win32AttachPort::IsVisible(WindowRef window) { return IsWindowVisible(ToHwnd(window)) != 0; }
+
+HookRef Win32AttachPort::GetProperty(WindowRef window, const char* name) {
+  return reinterpret_cast<HookRef>(GetPropA(ToHwnd(window), name));
+}
+
+TimerRef Win32AttachPort::StartWatchdogTimer(unsigned periodMs) {
+  // Without a window the system ignores the requested id 1 and chooses one.
+  return SetTimer(nullptr, 1, periodMs, watchdog_);
+}
+
+}  // namespace quillon

@@ -1,0 +1,71 @@
+// A fake window tree for the attach walk: windows in search order, each with a class, a title,
+// a visibility, a parent and properties; records what the walk asked.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "hooklib/attach.h"
+
+namespace quillon::test {
+
+class FakeDesktop final : public AttachPort {
+ public:
+  // Adds a window after all existing ones in search order; returns its handle (never 0).
+  WindowRef Add(const std::string& windowClass, const std::string& title = "", WindowRef parent = 0,
+                bool visible = true) {
+    windows_.push_back({windowClass, title, parent, visible, {}});
+    return windows_.size() * 0x10;
+  }
+  void SetProperty(WindowRef window, const std::string& name, HookRef value) {
+    At(window).properties[name] = value;
+  }
+
+  WindowRef FindTopLevel(const char* windowClass, WindowRef after) override {
+    for (WindowRef w = after + 0x10; w <= windows_.size() * 0x10; w += 0x10) {
+      if (At(w).parent == 0 && At(w).windowClass == windowClass) return w;
+    }
+    return 0;
+  }
+  WindowRef FindChild(WindowRef parent, const char* windowClass, const char* title) override {
+    for (WindowRef w = 0x10; w <= windows_.size() * 0x10; w += 0x10) {
+      const Window& window = At(w);
+      if (window.parent == parent && window.windowClass == windowClass &&
+          (title == nullptr || window.title == title)) {
+        return w;
+      }
+    }
+    return 0;
+  }
+  bool IsVisible(WindowRef window) override {
+    ++visibilityChecks[window];
+    return At(window).visible;
+  }
+  HookRef GetProperty(WindowRef window, const char* name) override {
+    const auto& properties = At(window).properties;
+    const auto it = properties.find(name);
+    return it == properties.end() ? 0 : it->second;
+  }
+  TimerRef StartWatchdogTimer(unsigned periodMs) override {
+    timerPeriods.push_back(periodMs);
+    return timerId;
+  }
+
+  std::map<WindowRef, int> visibilityChecks;
+  std::vector<unsigned> timerPeriods;
+  TimerRef timerId = 0x7E57;
+
+ private:
+  struct Window {
+    std::string windowClass, title;
+    WindowRef parent;
+    bool visible;
+    std::map<std::string, HookRef> properties;
+  };
+  Window& At(WindowRef w) { return windows_.at(w / 0x10 - 1); }
+
+  std::vector<Window> windows_;
+};
+
+}  // namespace quillon::test
