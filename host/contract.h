@@ -49,6 +49,12 @@ QUILLON_TEXT(HookSettingsFile, "QuillonFree.cfg");      // read by the hook libr
 QUILLON_TEXT(AssistantSettingsFile, "Quillon.cfg");     // read by the assistant
 inline constexpr unsigned kWatchdogPeriodMs = 10000;
 
+// The settings store's key path (below HKEY_CURRENT_USER for the registry backend, the section
+// prefix for the file backend) and the placeholders it fills in: firm name, application name.
+QUILLON_TEXT(SettingsBaseKey, "Software\\*firm*\\*app*\\");
+QUILLON_TEXT(FirmPlaceholder, "*firm*");
+QUILLON_TEXT(AppPlaceholder, "*app*");
+
 // The assistant's request channel: a hidden top-level window of ReceiveClass with an empty
 // title; per request one synchronous WM_NULL, then exactly one synchronous WM_COPYDATA with a
 // zero-terminated UTF-16 text of at most kMaxRequestUnits - 1 characters. Never hold the mutex

@@ -1,0 +1,283 @@
+// CSettings: reads single named values out of the host's per-user configuration, either from the
+// registry (below HKEY_CURRENT_USER) or from a private-profile settings file kept in
+// <application data>\<firm>\<app>\<file name>.
+//
+// A value is addressed by a key path: the base key followed by a section, with every placeholder
+// pattern replaced. The store keeps nothing open between reads; every read rebuilds its paths
+// and buffers. It is read-only: a file read creates the firm and application folders when they
+// are missing, and that is its only side effect.
+//
+// Memory: the narrow form (built without exceptions) ends a read as not found when one of its
+// buffers cannot be had; the wide form lets std::bad_alloc reach the caller.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "host/contract.h"
+#include "settings/placeholder_list.h"
+#include "settings/settings_port.h"
+#include "settings/text.h"
+
+namespace quillon {
+
+// What building the settings file's full path came to.
+enum class FilePathResult {
+  kBuilt,        // the path is in the buffer
+  kUnavailable,  // no application-data folder (or no file name set): nothing was done
+  kTooLong,      // the path would not fit the buffer: nothing was created or written
+};
+
+template <class Ch, class Alloc = DefaultTextAlloc<Ch>>
+class CSettingsT {
+ public:
+  using Text = CTextT<Ch, Alloc>;
+  using Port = SettingsPort<Ch>;
+  using Placeholders = PlaceholderList<Ch, Alloc>;
+
+  // Room for a settings-file value before the first read; grown while a read may have been cut.
+  static constexpr std::size_t kFirstReadChars = 768;
+  static constexpr std::size_t kReadGrowthChars = 256;
+
+  CSettingsT(bool useRegistry, const Text& firm, const Text& app, Port& port)
+      : useRegistry_(useRegistry), firm_(firm), app_(app), port_(&port) {
+    baseKey_ = contract::SettingsBaseKey<Ch>;
+    AddPlaceholder(contract::FirmPlaceholder<Ch>, firm);
+    AddPlaceholder(contract::AppPlaceholder<Ch>, app);
+  }
+  CSettingsT(const CSettingsT&) = delete;
+  CSettingsT& operator=(const CSettingsT&) = delete;
+
+  void SetBaseKey(const Text& baseKey) { baseKey_ = baseKey; }
+  void SetFileName(const Text& fileName) { fileName_ = fileName; }
+
+  // Removes an earlier pair with an equal pattern, then appends the new pair at the end. An
+  // empty pattern would match everywhere without ever advancing, so it is refused (false);
+  // false also when memory ran out (narrow form).
+  bool AddPlaceholder(const Text& pattern, const Text& replacement) {
+    const Text patternCopy(pattern);  // `pattern` may be the very pair about to be removed
+    const Ch* text = patternCopy.GetText();
+    if (text == nullptr || *text == Ch(0)) return false;
+    placeholders_.RemoveFirst(text);
+    return placeholders_.PushBack(patternCopy, replacement);
+  }
+
+  // Removes the first pair whose pattern equals `pattern` exactly.
+  bool RemovePlaceholder(const Text& pattern) {
+    return placeholders_.RemoveFirst(pattern.GetText());
+  }
+
+  const Placeholders& GetPlaceholders() const noexcept { return placeholders_; }
+
+  // Applies the pairs in list order; each pair replaces its pattern left to right without
+  // overlaps, and later pairs scan what earlier replacements produced. The result is absent when
+  // `path` is absent or memory ran out.
+  Text ExpandPath(const Text& path) const {
+    Text work(path);
+    if (work.GetText() == nullptr) return work;
+    for (const auto& pair : placeholders_) {
+      if (!ReplaceAll(work, pair.pattern.GetText(), pair.replacement.GetText())) {
+        work.Assign(nullptr);
+        return Text();
+      }
+    }
+    return work;
+  }
+
+  // Reads `key` in the section `section` (appended to the base key without a separator).
+  bool ReadValue(const Text& section, const Text& key, Text& value) const {
+    Text path;
+    if (!AppendPresent(path, baseKey_.GetText()) || !AppendPresent(path, section.GetText())) {
+      return false;
+    }
+    if (path.GetText() == nullptr) return false;
+    const Text expanded = ExpandPath(path);
+    if (expanded.GetText() == nullptr) return false;
+    return useRegistry_ ? ReadRegistryValue(expanded, key, value)
+                        : ReadFileValue(expanded, key, value);
+  }
+
+  // Registry backend: the expanded path names the subkey, `key` the value. Whatever bytes are
+  // stored are taken as text, up to the first zero character.
+  bool ReadRegistryValue(const Text& path, const Text& key, Text& value) const {
+    if (path.GetText() == nullptr || key.GetText() == nullptr) return false;
+    typename Port::RegistryKey handle = nullptr;
+    if (!port_->OpenKey(path.GetText(), handle)) return false;
+    const OpenKey closer(*port_, handle);
+
+    std::uint32_t bytes = 0;
+    if (!port_->QueryValue(handle, key.GetText(), nullptr, bytes) || bytes == 0) return false;
+    // Whole characters for every stored byte plus one zero character: the text ends inside the
+    // buffer whatever the stored data (odd byte counts, no terminator).
+    const std::size_t units = bytes / sizeof(Ch) + (bytes % sizeof(Ch) != 0 ? 1 : 0) + 1;
+    PolicyBuffer<Ch, Alloc> buffer(units);
+    if (!buffer) return false;
+    for (std::size_t i = 0; i < units; ++i) buffer.get()[i] = Ch(0);
+
+    std::uint32_t offered = bytes;
+    if (!port_->QueryValue(handle, key.GetText(), buffer.get(), offered)) {
+      value = EmptyText();
+      return false;
+    }
+    return value.Assign(buffer.get()) == kTextOk;
+  }
+
+  // Settings-file backend: the expanded path is the section name, `key` the key name. Found when
+  // the value is not empty.
+  bool ReadFileValue(const Text& path, const Text& key, Text& value) const {
+    if (path.GetText() == nullptr || key.GetText() == nullptr) return false;
+    Ch file[kSettingsPathChars];
+    switch (BuildFilePath(file)) {
+      case FilePathResult::kBuilt:
+        break;
+      case FilePathResult::kUnavailable:
+        return false;
+      case FilePathResult::kTooLong:
+        value = EmptyText();  // as for a file that is not there
+        return false;
+    }
+    for (std::size_t size = kFirstReadChars;; size += kReadGrowthChars) {
+      PolicyBuffer<Ch, Alloc> buffer(size);
+      if (!buffer) return false;
+      buffer.get()[0] = Ch(0);
+      const std::size_t count =
+          port_->ReadProfileString(path.GetText(), key.GetText(), buffer.get(), size, file);
+      if (count >= size - 1) continue;  // the text may have been cut: read again with more room
+      buffer.get()[count] = Ch(0);
+      if (value.Assign(buffer.get()) != kTextOk) return false;
+      return count != 0;
+    }
+  }
+
+  // Writes <application data>\<firm>\<app>\<file name> into `buffer`, creating the firm folder
+  // and then the application folder when they are missing (a failed creation is ignored). The
+  // whole length is checked before anything is created, so a cut path never names a folder.
+  FilePathResult BuildFilePath(Ch (&buffer)[kSettingsPathChars]) const {
+    const Ch* firm = firm_.GetText();
+    const Ch* app = app_.GetText();
+    const Ch* fileName = fileName_.GetText();
+    if (firm == nullptr || app == nullptr || fileName == nullptr) {
+      return FilePathResult::kUnavailable;
+    }
+    buffer[0] = Ch(0);
+    if (!port_->GetAppDataFolder(buffer)) return FilePathResult::kUnavailable;
+    std::size_t length = 0;
+    while (length < kSettingsPathChars && buffer[length] != Ch(0)) ++length;
+    if (length == 0 || length == kSettingsPathChars) return FilePathResult::kUnavailable;
+
+    const Ch last = buffer[length - 1];
+    const bool addSeparator = last != Ch('\\') && last != Ch('/');
+    const std::size_t firmLength = TextLength(firm);
+    const std::size_t appLength = TextLength(app);
+    const std::size_t fileLength = TextLength(fileName);
+    // Every part is at most a path's length, so the sum cannot wrap before the comparison.
+    const std::size_t needed =
+        length + (addSeparator ? 1 : 0) + firmLength + 1 + appLength + 1 + fileLength + 1;
+    if (firmLength >= kSettingsPathChars || appLength >= kSettingsPathChars ||
+        fileLength >= kSettingsPathChars || needed > kSettingsPathChars) {
+      return FilePathResult::kTooLong;
+    }
+
+    Ch* end = buffer + length;
+    if (addSeparator) *end++ = Ch('\\');
+    end = Put(end, firm, firmLength);
+    *end++ = Ch('\\');
+    *end = Ch(0);
+    if (!port_->PathExists(buffer)) port_->CreateFolder(buffer);
+    end = Put(end, app, appLength);
+    *end = Ch(0);
+    if (!port_->PathExists(buffer)) port_->CreateFolder(buffer);
+    *end++ = Ch('\\');
+    end = Put(end, fileName, fileLength);
+    *end = Ch(0);
+    return FilePathResult::kBuilt;
+  }
+
+ private:
+  // Closes a registry key when the read ends, however it ends.
+  class OpenKey {
+   public:
+    OpenKey(Port& port, typename Port::RegistryKey key) : port_(port), key_(key) {}
+    OpenKey(const OpenKey&) = delete;
+    OpenKey& operator=(const OpenKey&) = delete;
+    ~OpenKey() { port_.CloseKey(key_); }
+
+   private:
+    Port& port_;
+    typename Port::RegistryKey key_;
+  };
+
+  static const Ch* EmptyText() noexcept {
+    static constexpr Ch kEmpty[1] = {Ch(0)};
+    return kEmpty;
+  }
+
+  static Ch* Put(Ch* to, const Ch* from, std::size_t count) noexcept {
+    CopyUnits(to, from, count);
+    return to + count;
+  }
+
+  // Appends `text` unless it is absent; false only when memory ran out.
+  static bool AppendPresent(Text& to, const Ch* text) {
+    return text == nullptr || to.Append(text) == kTextOk;
+  }
+
+  static bool StartsWith(const Ch* text, const Ch* prefix) noexcept {
+    for (; *prefix != Ch(0); ++text, ++prefix) {
+      if (*text != *prefix) return false;
+    }
+    return true;
+  }
+
+  // The first match of `pattern` at or after `from`; candidates advance by whole characters.
+  const Ch* Find(const Ch* from, const Ch* pattern) const {
+    for (const Ch* p = from; *p != Ch(0); p = port_->NextChar(p)) {
+      if (StartsWith(p, pattern)) return p;
+    }
+    return nullptr;
+  }
+
+  // Replaces every non-overlapping match of `pattern` in `work`, left to right; an absent
+  // replacement counts as empty. false when memory ran out (the text is then left as it was).
+  bool ReplaceAll(Text& work, const Ch* pattern, const Ch* replacement) const {
+    const Ch* text = work.GetText();
+    const std::size_t patternLength = TextLength(pattern);
+    const std::size_t replacementLength = replacement == nullptr ? 0 : TextLength(replacement);
+    std::size_t length = TextLength(text);
+    bool found = false;
+    for (const Ch* match = Find(text, pattern); match != nullptr;
+         match = Find(match + patternLength, pattern)) {
+      found = true;
+      length -= patternLength;
+      if (replacementLength > SIZE_MAX - 1 - length) return false;
+      length += replacementLength;
+    }
+    if (!found) return true;
+
+    PolicyBuffer<Ch, Alloc> result(length + 1);
+    if (!result) return false;
+    Ch* to = result.get();
+    const Ch* scan = text;
+    for (const Ch* match = Find(scan, pattern); match != nullptr; match = Find(scan, pattern)) {
+      to = Put(to, scan, static_cast<std::size_t>(match - scan));
+      to = Put(to, replacement, replacementLength);
+      scan = match + patternLength;
+    }
+    to = Put(to, scan, TextLength(scan));
+    *to = Ch(0);
+    return work.Assign(result.get()) == kTextOk;
+  }
+
+  bool useRegistry_;
+  Text baseKey_;
+  Text firm_;
+  Text app_;
+  Text fileName_;
+  Placeholders placeholders_;
+  Port* port_;
+};
+
+using CSettingsA = CSettingsT<char>;
+using CSettingsW = CSettingsT<wchar_t>;
+
+}  // namespace quillon

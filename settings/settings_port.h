@@ -1,0 +1,50 @@
+// What the settings store needs from the operating system, one character form at a time.
+// The Win32 adapter (win32_settings_port.h) makes the ANSI calls for char and the wide calls for
+// wchar_t; the tests put fakes behind the same interface.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace quillon {
+
+// The settings file's full path is built in a buffer of this many characters, terminator included.
+inline constexpr std::size_t kSettingsPathChars = 260;
+
+template <class Ch>
+class SettingsPort {
+ public:
+  using RegistryKey = void*;  // an open key below HKEY_CURRENT_USER
+
+  // The per-user application-data folder (SHGetFolderPath, CSIDL_APPDATA, current path) into a
+  // buffer of kSettingsPathChars characters. false when the folder cannot be had.
+  virtual bool GetAppDataFolder(Ch* buffer) = 0;
+  virtual bool PathExists(const Ch* path) = 0;
+  // Creates one folder with default security; the store does not look at the outcome.
+  virtual void CreateFolder(const Ch* path) = 0;
+  // GetPrivateProfileString with the default "": the count of characters copied, terminator not
+  // counted; a text that does not fit is cut and the count is size - 1.
+  virtual std::size_t ReadProfileString(const Ch* section, const Ch* key, Ch* buffer,
+                                        std::size_t size, const Ch* file) = 0;
+
+  // RegOpenKeyEx(HKEY_CURRENT_USER, path, 0, KEY_READ). true with an open key on success.
+  virtual bool OpenKey(const Ch* path, RegistryKey& key) = 0;
+  // RegQueryValueEx without a type: data may be null to learn the size. On entry `bytes` is the
+  // room offered, on return the size of the stored data. true on success.
+  virtual bool QueryValue(RegistryKey key, const Ch* name, void* data, std::uint32_t& bytes) = 0;
+  virtual void CloseKey(RegistryKey key) = 0;
+
+  // The position of the character after the one at `p` (which is not the terminator). Narrow
+  // text in a double-byte code page steps over a lead byte and its trail byte together.
+  virtual const Ch* NextChar(const Ch* p) { return p + 1; }
+
+ protected:
+  // Ports are never destroyed through this interface; a trivial destructor lets the process-wide
+  // adapter be constant-initialised.
+  constexpr SettingsPort() = default;
+  ~SettingsPort() = default;
+  SettingsPort(const SettingsPort&) = default;
+  SettingsPort& operator=(const SettingsPort&) = default;
+};
+
+}  // namespace quillon
