@@ -1,0 +1,82 @@
+#include "host/client/win32_assistant_process.h"
+
+#include <vector>
+
+#include "host/contract.h"
+
+namespace quillon {
+
+std::wstring ModuleFolder(HMODULE module) {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    const DWORD length =
+        ::GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) return {};
+    if (length < buffer.size()) {
+      std::wstring path(buffer.data(), length);
+      return path.substr(0, path.find_last_of(L"\\/") + 1);
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+HWND FindReceiveWindowOf(DWORD process_id) {
+  HWND candidate = nullptr;
+  while ((candidate = ::FindWindowExW(nullptr, candidate, contract::ReceiveClass<wchar_t>,
+                                      nullptr)) != nullptr) {
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(candidate, &owner);
+    if (owner == process_id) return candidate;
+  }
+  return nullptr;
+}
+
+bool AssistantProcess::Start(const std::wstring& exe_path, DWORD ready_ms) {
+  if (Running()) return true;
+  process_.Reset();
+  process_id_ = 0;
+
+  std::wstring command_line = L"\"" + exe_path + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(exe_path.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &info)) {
+    return false;
+  }
+  ::CloseHandle(info.hThread);
+  process_.Reset(info.hProcess);
+  process_id_ = info.dwProcessId;
+
+  // WaitForInputIdle returns once its first message loop waits; poll for the window as well,
+  // since the window is what requests need.
+  ::WaitForInputIdle(process_.Get(), ready_ms);
+  const ULONGLONG deadline = ::GetTickCount64() + ready_ms;
+  while (FindReceiveWindowOf(process_id_) == nullptr) {
+    if (!Running() || ::GetTickCount64() >= deadline) return false;
+    ::Sleep(20);
+  }
+  return true;
+}
+
+bool AssistantProcess::Running() const {
+  return process_ && ::WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT;
+}
+
+bool AssistantProcess::WaitForExit(DWORD milliseconds) {
+  return !process_ || ::WaitForSingleObject(process_.Get(), milliseconds) == WAIT_OBJECT_0;
+}
+
+bool AssistantProcess::Terminate() {
+  if (!Running()) return true;
+  ::TerminateProcess(process_.Get(), 1);
+  return WaitForExit(5000);
+}
+
+DWORD AssistantProcess::ExitCode() const {
+  DWORD code = STILL_ACTIVE;
+  if (process_) ::GetExitCodeProcess(process_.Get(), &code);
+  return code;
+}
+
+}  // namespace quillon

@@ -1,0 +1,37 @@
+// Starting Sidecar64 and waiting for it: the host owns the process handle, so it can tell an
+// ended Sidecar64 from a busy one and start it again.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "host/client/win32_handles.h"
+
+namespace quillon {
+
+// The folder of this program's own executable, with a trailing backslash.
+std::wstring ModuleFolder(HMODULE module = nullptr);
+
+class AssistantProcess {
+ public:
+  // Starts `exe_path` (no arguments) and waits up to `ready_ms` for its receive window.
+  bool Start(const std::wstring& exe_path, DWORD ready_ms = 10000);
+  bool Running() const;
+  // Waits for the process to end; true when it has (or none was started).
+  bool WaitForExit(DWORD milliseconds);
+  // Ends it by force (a hung Sidecar64); true once it is gone.
+  bool Terminate();
+  DWORD ExitCode() const;
+  DWORD ProcessId() const { return process_id_; }
+  HANDLE Handle() const { return process_.Get(); }
+
+ private:
+  UniqueKernelHandle process_;
+  DWORD process_id_ = 0;
+};
+
+// The receive window that belongs to `process_id`, or null.
+HWND FindReceiveWindowOf(DWORD process_id);
+
+}  // namespace quillon

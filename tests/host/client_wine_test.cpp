@@ -1,0 +1,220 @@
+// The client against the real Sidecar64.exe under Wine: a normal request, no Sidecar64, Sidecar64
+// killed in the middle of a request, a Sidecar64 stuck behind its mutex, and "Exit".
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "host/client/assistant_client.h"
+#include "host/client/win32_assistant_port.h"
+#include "host/client/win32_assistant_process.h"
+#include "host/client/win32_handles.h"
+#include "host/client/win32_liveness.h"
+#include "host/contract.h"
+
+namespace quillon {
+namespace {
+
+std::atomic<int> g_access_violations{0};
+
+LONG CALLBACK CountAccessViolations(EXCEPTION_POINTERS* info) {
+  if (info->ExceptionRecord->ExceptionCode == EXCEPTION_ACCESS_VIOLATION) ++g_access_violations;
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
+std::wstring AssistantPath() {
+  // The build tree's Linux path, seen through Wine's Z: drive.
+  std::wstring path = L"Z:";
+  for (const char* p = QUILLON_DIST_DIR; *p != '\0'; ++p) {
+    path.push_back(*p == '/' ? L'\\' : static_cast<wchar_t>(*p));
+  }
+  return path + L"\\" + contract::AssistantFile<wchar_t>;
+}
+
+std::wstring OwnPath() {
+  wchar_t buffer[MAX_PATH] = {};
+  ::GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+  return buffer;
+}
+
+// True when nobody owns the request mutex (or it no longer exists).
+bool MutexIsFree() {
+  UniqueKernelHandle mutex(::OpenMutexW(SYNCHRONIZE, FALSE, contract::RequestMutex<wchar_t>));
+  if (!mutex) return true;
+  const DWORD wait = ::WaitForSingleObject(mutex.Get(), 0);
+  if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) return false;
+  ::ReleaseMutex(mutex.Get());
+  return true;
+}
+
+// The host's main window: its handle is the liveness value that keeps Sidecar64 running.
+class HostEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    handler_ = ::AddVectoredExceptionHandler(1, &CountAccessViolations);
+    main_window_.Reset(::CreateWindowExW(0, L"STATIC", L"client test host", WS_POPUP, 0, 0, 0, 0,
+                                         nullptr, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(main_window_);
+    ASSERT_TRUE(WriteLivenessValue(main_window_.Get()));
+  }
+  void TearDown() override {
+    ClearLivenessValue();
+    main_window_.Reset();
+    EXPECT_EQ(g_access_violations.load(), 0);
+    if (handler_) ::RemoveVectoredExceptionHandler(handler_);
+  }
+  static HWND MainWindow() { return main_window_.Get(); }
+
+ private:
+  static inline UniqueWindow main_window_;
+  void* handler_ = nullptr;
+};
+
+class ClientWithAssistant : public ::testing::Test {
+ protected:
+  void StartAssistant() {
+    ASSERT_EQ(::GetFileAttributesW(AssistantPath().c_str()) == INVALID_FILE_ATTRIBUTES, false)
+        << "Sidecar64.exe not built";
+    ASSERT_TRUE(assistant_.Start(AssistantPath()));
+  }
+  void TearDown() override {
+    assistant_.Terminate();
+    EXPECT_EQ(g_access_violations.load(), 0);
+  }
+
+  AssistantProcess assistant_;
+};
+
+TEST_F(ClientWithAssistant, WithoutSidecarNothingIsSent) {
+  ASSERT_EQ(::FindWindowW(contract::ReceiveClass<wchar_t>, nullptr), nullptr)
+      << "a Sidecar64 from elsewhere is running in this prefix";
+  Win32AssistantClient client;
+  std::wstring path;
+  EXPECT_EQ(client.GetPath(HostEnvironment::MainWindow(), path), RequestStatus::kNoAssistant);
+  EXPECT_EQ(client.SendExit(), RequestStatus::kNoAssistant);
+}
+
+TEST_F(ClientWithAssistant, ResolvesPaths) {
+  StartAssistant();
+  Win32AssistantClient client;
+  std::wstring path;
+  ASSERT_EQ(client.GetPath(HostEnvironment::MainWindow(), path), RequestStatus::kResolved);
+  EXPECT_EQ(::lstrcmpiW(path.c_str(), OwnPath().c_str()), 0)
+      << std::string(path.begin(), path.end());
+
+  // Sidecar64's own window: a 64-bit process that is not us.
+  ASSERT_EQ(client.GetPath(client.FindAssistant(), path), RequestStatus::kResolved);
+  EXPECT_EQ(::lstrcmpiW(path.c_str(), AssistantPath().c_str()), 0);
+
+  // A handle that names no window: Sidecar64 answers with the empty text.
+  EXPECT_EQ(client.GetPath(reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0x7FFFFFF0)), path),
+            RequestStatus::kNotAvailable);
+  EXPECT_EQ(client.Client().IgnoredReplies(), 0u);
+  EXPECT_TRUE(MutexIsFree());
+}
+
+TEST_F(ClientWithAssistant, ExitEndsSidecar) {
+  StartAssistant();
+  Win32AssistantClient client;
+  EXPECT_EQ(client.SendExit(), RequestStatus::kDelivered);
+  ASSERT_TRUE(assistant_.WaitForExit(10000));
+  EXPECT_EQ(assistant_.ExitCode(), 0u);
+  EXPECT_TRUE(MutexIsFree());
+  std::wstring path;
+  EXPECT_EQ(client.GetPath(HostEnvironment::MainWindow(), path), RequestStatus::kNoAssistant);
+}
+
+// Passes replies on to the client, but kills Sidecar64 first: it dies while it waits for the
+// reply to be processed, holding the mutex.
+class KillingPort final : public AssistantPort, private ReplySink {
+ public:
+  KillingPort(AssistantPort& inner, AssistantProcess& victim) : inner_(inner), victim_(victim) {}
+  WindowId FindReceiveWindow() override { return inner_.FindReceiveWindow(); }
+  WindowId ReplyWindow() const override { return inner_.ReplyWindow(); }
+  void SetReplySink(ReplySink* sink) override {
+    sink_ = sink;
+    inner_.SetReplySink(sink ? this : nullptr);
+  }
+  SendOutcome SendNull(WindowId receiver) override { return inner_.SendNull(receiver); }
+  SendOutcome SendText(WindowId receiver, std::u16string_view text) override {
+    return inner_.SendText(receiver, text);
+  }
+  bool killed = false;
+
+ private:
+  void OnReply(const ReplyRecord& record) override {
+    killed = victim_.Terminate();
+    if (sink_) sink_->OnReply(record);
+  }
+  AssistantPort& inner_;
+  AssistantProcess& victim_;
+  ReplySink* sink_ = nullptr;
+};
+
+TEST_F(ClientWithAssistant, SidecarKilledMidRequest) {
+  StartAssistant();
+  Win32AssistantPort win32_port(3000);
+  KillingPort port(win32_port, assistant_);
+  AssistantClient client(port);
+  const PathAnswer answer =
+      client.GetPath(reinterpret_cast<WindowId>(HostEnvironment::MainWindow()));
+  ASSERT_TRUE(port.killed);
+  EXPECT_EQ(answer.status, RequestStatus::kAssistantGone) << Describe(answer.status);
+  EXPECT_TRUE(answer.path.empty());
+
+  // Gone for good: the next request finds no window and sends nothing.
+  EXPECT_EQ(client.GetPath(reinterpret_cast<WindowId>(HostEnvironment::MainWindow())).status,
+            RequestStatus::kNoAssistant);
+
+  // The mutex died with its owner; a new Sidecar64 takes it over and serves again.
+  StartAssistant();
+  Win32AssistantClient fresh;
+  std::wstring path;
+  EXPECT_EQ(fresh.GetPath(HostEnvironment::MainWindow(), path), RequestStatus::kResolved);
+  EXPECT_TRUE(MutexIsFree());
+}
+
+TEST_F(ClientWithAssistant, SidecarStuckBehindTheMutex) {
+  StartAssistant();
+  // A third party holds the mutex, so Sidecar64's WM_NULL waits inside its handling.
+  HANDLE taken = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  UniqueKernelHandle taken_owner(taken), release_owner(release);
+  std::thread holder([taken, release] {
+    UniqueKernelHandle mutex(
+        ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, contract::RequestMutex<wchar_t>));
+    if (mutex) ::WaitForSingleObject(mutex.Get(), INFINITE);
+    ::SetEvent(taken);
+    ::WaitForSingleObject(release, INFINITE);
+    if (mutex) ::ReleaseMutex(mutex.Get());
+  });
+  ASSERT_EQ(::WaitForSingleObject(taken, 5000), WAIT_OBJECT_0);
+
+  Win32AssistantClient impatient(1000);
+  std::wstring path;
+  EXPECT_EQ(impatient.GetPath(HostEnvironment::MainWindow(), path), RequestStatus::kTimedOut);
+  EXPECT_EQ(impatient.GetPath(HostEnvironment::MainWindow(), path), RequestStatus::kTimedOut);
+
+  ::SetEvent(release);
+  holder.join();
+
+  // Both stuck WM_NULLs were balanced: once Sidecar64 has worked through its queue the mutex is
+  // free, and requests are served again.
+  Win32AssistantClient client;
+  EXPECT_EQ(client.GetPath(HostEnvironment::MainWindow(), path), RequestStatus::kResolved);
+  EXPECT_TRUE(MutexIsFree());
+  EXPECT_EQ(client.SendExit(), RequestStatus::kDelivered);
+  EXPECT_TRUE(assistant_.WaitForExit(10000));
+}
+
+}  // namespace
+}  // namespace quillon
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  ::testing::AddGlobalTestEnvironment(new quillon::HostEnvironment);
+  return RUN_ALL_TESTS();
+}
