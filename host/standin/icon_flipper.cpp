@@ -1,0 +1,108 @@
+// QuillonIconFlipper: a small 32-bit program whose windows keep changing their icons, each change
+// sent by the window's own thread (that is when the window-procedure-return hook runs for it).
+// Prints one line per window at start, so that a log reader can match the host's notices.
+//   QuillonIconFlipper [--seconds N] [--windows N] [--period-ms N]
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Settings {
+  unsigned seconds = 60;
+  unsigned windows = 2;
+  unsigned period_ms = 1500;
+};
+
+bool ParseArgs(Settings& settings) {
+  int count = 0;
+  LPWSTR* args = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  bool ok = args != nullptr;
+  for (int i = 1; ok && i + 1 < count; i += 2) {
+    wchar_t* end = nullptr;
+    const unsigned long value = std::wcstoul(args[i + 1], &end, 10);
+    ok = end != args[i + 1] && *end == L'\0' && value > 0 && value < 100000;
+    const std::wstring name = args[i];
+    if (name == L"--seconds") {
+      settings.seconds = static_cast<unsigned>(value);
+    } else if (name == L"--windows") {
+      settings.windows = static_cast<unsigned>(value);
+    } else if (name == L"--period-ms") {
+      settings.period_ms = static_cast<unsigned>(value);
+    } else {
+      ok = false;
+    }
+  }
+  if (args != nullptr && count % 2 == 0) ok = false;  // an option without its value
+  ::LocalFree(args);
+  return ok;
+}
+
+LRESULT CALLBACK FlipperProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_CLOSE) {
+    ::PostQuitMessage(0);
+    return 0;
+  }
+  return ::DefWindowProcW(window, message, wparam, lparam);
+}
+
+}  // namespace
+
+int main() {
+  Settings settings;
+  if (!ParseArgs(settings)) {
+    std::fputs("usage: QuillonIconFlipper [--seconds N] [--windows N] [--period-ms N]\n", stderr);
+    return 2;
+  }
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof(wc);
+  wc.lpfnWndProc = &FlipperProc;
+  wc.hInstance = ::GetModuleHandleW(nullptr);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  wc.lpszClassName = L"QuillonIconFlipper";
+  if (::RegisterClassExW(&wc) == 0) return 1;
+
+  std::vector<HWND> windows;
+  for (unsigned i = 0; i < settings.windows; ++i) {
+    const std::wstring title = L"Icon flipper " + std::to_wstring(i + 1);
+    HWND window = ::CreateWindowExW(0, wc.lpszClassName, title.c_str(), WS_OVERLAPPEDWINDOW,
+                                    40 + static_cast<int>(i) * 30, 200, 260, 100, nullptr, nullptr,
+                                    wc.hInstance, nullptr);
+    if (window == nullptr) return 1;
+    ::ShowWindow(window, SW_SHOWNOACTIVATE);
+    windows.push_back(window);
+    std::printf("flipper: window 0x%08x \"%ls\"\n",
+                static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(window)), title.c_str());
+  }
+  std::fflush(stdout);
+
+  // Shared system icons: nothing to free.
+  const HICON icons[] = {::LoadIconW(nullptr, IDI_APPLICATION), ::LoadIconW(nullptr, IDI_WARNING),
+                         ::LoadIconW(nullptr, IDI_INFORMATION)};
+  const UINT_PTR timer = ::SetTimer(nullptr, 0, settings.period_ms, nullptr);
+  const ULONGLONG deadline = ::GetTickCount64() + settings.seconds * 1000ull;
+  unsigned changes = 0;
+  MSG msg;
+  while (::GetTickCount64() < deadline && ::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (msg.message == WM_TIMER && msg.hwnd == nullptr && msg.wParam == timer) {
+      for (HWND window : windows) {
+        const HICON icon = icons[changes % 3];
+        ::SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+        ::SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+      }
+      ++changes;
+      continue;
+    }
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+  ::KillTimer(nullptr, timer);
+  for (HWND window : windows) ::DestroyWindow(window);
+  std::printf("flipper: %u rounds of icon changes, done\n", changes);
+  return 0;
+}

@@ -1,0 +1,211 @@
+#include "host/standin/standin_host.h"
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "host/client/win32_assistant_process.h"
+#include "host/client/win32_liveness.h"
+#include "host/contract.h"
+#include "host/standin/log.h"
+
+namespace quillon::standin {
+namespace {
+
+constexpr wchar_t kMainClass[] = L"QuillonStandinMain";
+constexpr UINT_PTR kTickTimer = 1;
+constexpr UINT kTickMs = 250;
+
+std::atomic<HWND> g_running_main{nullptr};
+
+LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_DESTROY) {
+    ::PostQuitMessage(0);
+    return 0;
+  }
+  return ::DefWindowProcW(window, message, wparam, lparam);
+}
+
+HWND CreateMainWindow() {
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof(wc);
+  wc.lpfnWndProc = &MainProc;
+  wc.hInstance = ::GetModuleHandleW(nullptr);
+  wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  wc.lpszClassName = kMainClass;
+  if (::RegisterClassExW(&wc) == 0) return nullptr;
+  HWND window = ::CreateWindowExW(0, kMainClass, L"Quillon stand-in", WS_OVERLAPPEDWINDOW, 0, 0,
+                                  320, 120, nullptr, nullptr, wc.hInstance, nullptr);
+  if (window != nullptr) ::ShowWindow(window, SW_SHOWNOACTIVATE);
+  return window;
+}
+
+std::wstring TitleOf(HWND window) {
+  wchar_t title[128] = {};
+  ::GetWindowTextW(window, title, 128);
+  return title;
+}
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM list) {
+  reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+  return TRUE;
+}
+
+std::wstring BesideProgram(const std::wstring& given, const wchar_t* file) {
+  return given.empty() ? ModuleFolder() + file : given;
+}
+
+}  // namespace
+
+StandinHost::StandinHost(Options options)
+    : options_(std::move(options)),
+      assistant_(BesideProgram(options_.assistant, contract::AssistantFile<wchar_t>),
+                 options_.timeout_ms) {}
+
+StandinHost::~StandinHost() { TakeDown(); }
+
+bool StandinHost::RequestStop() {
+  HWND main = g_running_main.load();
+  return main != nullptr && ::PostMessageW(main, WM_CLOSE, 0, 0);
+}
+
+bool StandinHost::SetUp() {
+  main_window_.Reset(CreateMainWindow());
+  if (!main_window_) {
+    LogLine(L"host       cannot create the main window");
+    return false;
+  }
+  shell::ShellChainOptions chain;
+  chain.dialogTitle = contract::DialogTitle<wchar_t>;
+  shell_ = shell::ShellChain::Create(chain);
+  if (!shell_ || shell_->dialog() == nullptr) {
+    LogLine(L"host       cannot create the task bar chain and the dialog");
+    return false;
+  }
+  LogLine(L"host       main window " + HandleText(main_window_.Get()) + L", dialog \"" +
+          contract::DialogTitle<wchar_t> + L"\" " + HandleText(shell_->dialog()));
+
+  // The liveness value comes first: a companion that starts reads it within 10 seconds.
+  if (!WriteLivenessValue(main_window_.Get())) {
+    LogLine(L"host       cannot write the liveness value");
+    return false;
+  }
+  LogLine(L"host       \"Handle\" = " + LivenessText(main_window_.Get()) + L" in " +
+          HostSettingsPath(contract::HookSettingsFile<wchar_t>) + L" and " +
+          contract::AssistantSettingsFile<wchar_t>);
+
+  const std::wstring library =
+      BesideProgram(options_.hook_library, contract::HookLibraryFile<wchar_t>);
+  const std::wstring failure = hook_.Install(library, shell_->dialog());
+  if (!failure.empty()) {
+    LogLine(L"host       " + failure);
+    return false;
+  }
+  LogLine(L"host       hook " + HandleText(reinterpret_cast<HWND>(hook_.Hook())) +
+          L" installed for all threads from " + library);
+
+  if (assistant_.Start()) {
+    // Sidecar64's own window: the path of a 64-bit process, which only Sidecar64 can tell us.
+    bool resolved = false;
+    HWND own = assistant_.ReceiveWindow();
+    const std::wstring path = assistant_.Describe(own, resolved);
+    if (resolved) ++resolved_;
+    LogLine(L"path       window " + HandleText(own) + L"  " + path + L"  [Sidecar64 itself]");
+  }
+  return true;
+}
+
+void StandinHost::TakeDown() {
+  g_running_main.store(nullptr);
+  if (!main_window_ && !shell_) return;
+  assistant_.Stop();
+  hook_.Remove();
+  ClearLivenessValue();
+  shell_.reset();
+  main_window_.Reset();
+  LogLine(L"host       stopped: hook removed, \"Handle\" cleared");
+}
+
+int StandinHost::Run() {
+  if (!SetUp()) {
+    TakeDown();
+    return 1;
+  }
+  const ULONGLONG now = ::GetTickCount64();
+  if (options_.seconds != 0) deadline_ = now + options_.seconds * 1000ull;
+  next_scan_ = now;
+  ::SetTimer(main_window_.Get(), kTickTimer, kTickMs, nullptr);
+  g_running_main.store(main_window_.Get());
+  LogLine(L"host       running" + (options_.seconds != 0
+                                       ? L" for " + std::to_wstring(options_.seconds) + L" s"
+                                       : std::wstring(L" until closed")));
+
+  MSG msg;
+  while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    // The notice is posted, so it comes through here; it is not a real paint request.
+    if (msg.hwnd == shell_->dialog() && msg.message == contract::kNoticeMessage &&
+        msg.lParam == contract::kNoticeLParam) {
+      OnNotice(reinterpret_cast<HWND>(msg.wParam));
+      continue;
+    }
+    if (msg.hwnd == main_window_.Get() && msg.message == WM_TIMER && msg.wParam == kTickTimer) {
+      OnTick();
+      continue;
+    }
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+  g_running_main.store(nullptr);
+  // Normally the main window is gone by now (closed, time limit or Ctrl+C).
+  if (!::IsWindow(main_window_.Get())) main_window_.Release();
+  LogLine(L"host       ending: " + std::to_wstring(notices_) + L" notices, " +
+          std::to_wstring(resolved_) + L" paths resolved, Sidecar64 restarted " +
+          std::to_wstring(assistant_.Restarts()) + L" times");
+  TakeDown();
+  return 0;
+}
+
+void StandinHost::OnNotice(HWND window) {
+  ++notices_;
+  bool resolved = false;
+  const std::wstring path = assistant_.Describe(window, resolved);
+  if (resolved) ++resolved_;
+  LogLine(L"notice     window " + HandleText(window) + L"  " + path);
+}
+
+void StandinHost::OnTick() {
+  const ULONGLONG now = ::GetTickCount64();
+  if (deadline_ != 0 && now >= deadline_) {
+    LogLine(L"host       time limit reached");
+    ::DestroyWindow(main_window_.Get());
+    return;
+  }
+  assistant_.Check();
+  if (options_.scan_ms != 0 && now >= next_scan_) {
+    next_scan_ = now + options_.scan_ms;
+    ScanWindows();
+  }
+}
+
+// Lists each visible, titled top-level window of another process once, with its program: what a
+// task bar shows, and for 64-bit programs only Sidecar64 can tell.
+void StandinHost::ScanWindows() {
+  std::vector<HWND> windows;
+  ::EnumWindows(&CollectWindow, reinterpret_cast<LPARAM>(&windows));
+  const DWORD self = ::GetCurrentProcessId();
+  for (HWND window : windows) {
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner == self || !::IsWindowVisible(window) || listed_.count(window) != 0) continue;
+    const std::wstring title = TitleOf(window);
+    if (title.empty()) continue;
+    listed_.insert(window);
+    bool resolved = false;
+    const std::wstring path = assistant_.Describe(window, resolved);
+    if (resolved) ++resolved_;
+    LogLine(L"window     window " + HandleText(window) + L"  " + path + L"  \"" + title + L"\"");
+  }
+}
+
+}  // namespace quillon::standin

@@ -1,0 +1,51 @@
+// The stand-in host: what the real host does for its two companions, and a readable log of what
+// comes back. See docs/integration.md for the contract it follows.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <set>
+
+#include "host/client/win32_handles.h"
+#include "host/shell/shell_chain.h"
+#include "host/standin/assistant_supervisor.h"
+#include "host/standin/hook_installer.h"
+#include "host/standin/options.h"
+
+namespace quillon::standin {
+
+class StandinHost {
+ public:
+  explicit StandinHost(Options options);
+  ~StandinHost();
+  StandinHost(const StandinHost&) = delete;
+  StandinHost& operator=(const StandinHost&) = delete;
+
+  // Sets everything up, runs until closed, the time limit or Ctrl+C, then takes it all down.
+  // The process exit code: 0 after a clean run.
+  int Run();
+
+  // Asks the running host to end (from any thread); false when there is none.
+  static bool RequestStop();
+
+ private:
+  bool SetUp();
+  void TakeDown();
+  void OnNotice(HWND window);
+  void OnTick();
+  void ScanWindows();
+
+  Options options_;
+  UniqueWindow main_window_;
+  std::unique_ptr<shell::ShellChain> shell_;
+  HookInstaller hook_;
+  AssistantSupervisor assistant_;
+  std::set<HWND> listed_;
+  ULONGLONG deadline_ = 0;
+  ULONGLONG next_scan_ = 0;
+  unsigned notices_ = 0;
+  unsigned resolved_ = 0;
+};
+
+}  // namespace quillon::standin
