@@ -3,8 +3,8 @@
 
 QUILLON_ROOT=${QUILLON_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
 
-# Debian's /usr/bin/wine starts every program through the 32-bit loader first, which costs a
-# minute where i386 runs under qemu; the 64-bit loader starts 64-bit programs directly and hands
+# Debian's /usr/bin/wine starts every program through the 32-bit loader first, which costs a few
+# seconds where i386 runs under qemu; the 64-bit loader starts 64-bit programs directly and hands
 # 32-bit ones on by itself.
 if [ -x /usr/lib/wine/wine64 ]; then WINE=${WINE:-/usr/lib/wine/wine64}; else WINE=${WINE:-wine}; fi
 
@@ -14,6 +14,20 @@ wine_env() {
   export WINEPREFIX=${WINEPREFIX:-$QUILLON_ROOT/build/wineprefix}
   export WINEDEBUG=${WINEDEBUG:--all}
   export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
+  wine_check_preloader
+}
+
+# Where i386 runs under qemu-user, a 32-bit start without Wine's preloader costs 60-90 s (see
+# scripts/setup); say so once instead of leaving a test run to look hung.
+wine_check_preloader() {
+  [ -n "${QUILLON_WINE_PRELOADER_CHECKED:-}" ] && return 0
+  export QUILLON_WINE_PRELOADER_CHECKED=1
+  if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ] && [ -x /usr/lib/wine/wine ] &&
+     [ ! -e /usr/lib/wine/wine-preloader ]; then
+    echo "wine: wine32-preloader is missing: each 32-bit program start will take about a" \
+         "minute under qemu; run scripts/setup" >&2
+  fi
+  return 0
 }
 
 # Creates the prefix once, serially (parallel first runs race), under a lock so that concurrent
