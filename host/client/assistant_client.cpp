@@ -1,10 +1,15 @@
 #include "host/client/assistant_client.h"
 
+#include <utility>
+
 #include "host/client/request_text.h"
 
 namespace quillon {
 
-AssistantClient::AssistantClient(AssistantPort& port) : port_(port) { port_.SetReplySink(this); }
+AssistantClient::AssistantClient(AssistantPort& port, unsigned timeout_ms)
+    : port_(port), timeout_ms_(timeout_ms) {
+  port_.SetReplySink(this);
+}
 
 AssistantClient::~AssistantClient() { port_.SetReplySink(nullptr); }
 
@@ -33,30 +38,31 @@ RequestStatus AssistantClient::SendExit() {
   return Exchange(ExitRequest());
 }
 
-RequestStatus AssistantClient::Exchange(const std::u16string& text) {
+RequestStatus AssistantClient::Exchange(std::u16string text) {
+  busy_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{busy_};
+
+  if (pending_) {
+    // A WM_NULL of that request may be taken and its WM_COPYDATA not yet: starting another
+    // request now could only queue behind it.
+    if (!port_.AwaitHandshake(0)) return RequestStatus::kBusy;
+    pending_ = false;
+  }
   const WindowId receiver = port_.FindReceiveWindow();
   if (receiver == 0) return RequestStatus::kNoAssistant;
+  if (!port_.BeginHandshake(receiver, std::move(text))) return RequestStatus::kFailed;
 
-  busy_ = true;
-  const SendOutcome taken = port_.SendNull(receiver);
-  if (taken == SendOutcome::kNoWindow) {
-    busy_ = false;
-    return RequestStatus::kAssistantGone;
+  const std::optional<SendOutcome> outcome = port_.AwaitHandshake(timeout_ms_);
+  if (!outcome) {
+    pending_ = true;
+    return RequestStatus::kTimedOut;
   }
-  // From here on exactly one WM_COPYDATA follows, whatever became of the WM_NULL.
-  const bool mutex_taken = taken == SendOutcome::kDone;
-  const SendOutcome executed = port_.SendText(receiver, mutex_taken ? text : BalancingRequest());
-  busy_ = false;
-
-  if (!mutex_taken) {
-    if (executed == SendOutcome::kNoWindow) return RequestStatus::kAssistantGone;
-    return taken == SendOutcome::kTimedOut ? RequestStatus::kTimedOut : RequestStatus::kFailed;
-  }
-  switch (executed) {
+  switch (*outcome) {
     case SendOutcome::kDone:
       return RequestStatus::kDelivered;
-    case SendOutcome::kTimedOut:
-      return RequestStatus::kTimedOut;
     case SendOutcome::kNoWindow:
       return RequestStatus::kAssistantGone;
     case SendOutcome::kFailed:
@@ -96,6 +102,8 @@ const char* Describe(RequestStatus status) {
       return "Sidecar64 went away";
     case RequestStatus::kTimedOut:
       return "Sidecar64 did not answer in time";
+    case RequestStatus::kBusy:
+      return "Sidecar64 still busy with an earlier request";
     case RequestStatus::kNoReply:
       return "no reply";
     case RequestStatus::kBadReply:

@@ -4,20 +4,22 @@
 // synchronous WM_COPYDATA (Sidecar64 executes the text and gives the mutex back). The client
 // never opens the mutex itself, so it can never hold it while sending.
 //
-// What goes wrong, and what the client does:
+// The two sends never give up on their own: a send that timed out before the receiver took it
+// may be withdrawn (Wine does that), and a withdrawn WM_COPYDATA after a taken WM_NULL would leave
+// the mutex taken for good. So the port runs them apart from the caller (on a thread of its
+// own on Windows), and only the caller's wait is bounded:
 // - no receive window: nothing is sent; kNoAssistant.
 // - the window disappears (Sidecar64 ended or was killed): kAssistantGone. A dead process takes
 //   nothing more, and the system abandons its mutex, so nothing is owed.
-// - a send times out (Sidecar64 hangs, or waits for the mutex that someone else holds): the
-//   message stays queued and will still be processed. A WM_NULL that timed out or failed in an
-//   unknown way is therefore always followed by one WM_COPYDATA, carrying an empty request that
-//   only gives the mutex back (an unmatched WM_COPYDATA is harmless, an unmatched WM_NULL would
-//   leave the mutex taken for good). A reply that arrives after its request timed out is ignored.
+// - no answer within the time limit (Sidecar64 hangs, or waits for a mutex that someone else
+//   holds): kTimedOut. The handshake goes on in the background and completes when Sidecar64
+//   gets to it (or fails when it ends); until then further requests are not sent and end with
+//   kBusy. A reply that arrives after its request timed out is ignored.
 // - a reply that fails CheckReply is ignored and counted; without a valid reply the request
 //   ends with kNoReply (or kBadReply when only invalid ones came).
 //
 // Use one client per thread: replies reach the reply window, which belongs to the thread that
-// created the port, and arrive while that thread waits in its own send.
+// created the port, and are taken while that thread waits in AwaitHandshake.
 #pragma once
 
 #include <cstddef>
@@ -35,6 +37,7 @@ enum class RequestStatus {
   kNoAssistant,    // no receive window
   kAssistantGone,  // the receive window went away during the request
   kTimedOut,       // Sidecar64 did not answer in time
+  kBusy,           // an earlier request that timed out is still waiting for Sidecar64
   kNoReply,        // the request was processed but no reply arrived
   kBadReply,       // only replies that failed the checks arrived
   kFailed,         // a send failed otherwise, or no reply window, or a request already running
@@ -47,8 +50,8 @@ struct PathAnswer {
 
 class AssistantClient final : private ReplySink {
  public:
-  explicit AssistantClient(AssistantPort& port);
-  ~AssistantClient();
+  AssistantClient(AssistantPort& port, unsigned timeout_ms);
+  ~AssistantClient() override;
   AssistantClient(const AssistantClient&) = delete;
   AssistantClient& operator=(const AssistantClient&) = delete;
 
@@ -64,10 +67,12 @@ class AssistantClient final : private ReplySink {
  private:
   void OnReply(const ReplyRecord& record) override;
   // Runs the handshake for one request text; kDelivered when the WM_COPYDATA was processed.
-  RequestStatus Exchange(const std::u16string& text);
+  RequestStatus Exchange(std::u16string text);
 
   AssistantPort& port_;
-  bool busy_ = false;
+  unsigned timeout_ms_;
+  bool busy_ = false;     // inside Exchange
+  bool pending_ = false;  // a handshake that timed out still runs
   bool awaiting_ = false;
   WindowId awaited_target_ = 0;
   bool have_reply_ = false;

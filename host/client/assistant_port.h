@@ -1,10 +1,12 @@
 // What the host-side client needs from the platform to talk to Sidecar64: find its receive window,
-// send the two messages of one request, and learn of the replies that reach our reply window.
-// The Win32 adapter is win32_assistant_port.h; tests use a fake.
+// run the two sends of one request, and learn of the replies that reach our reply window.
+// The Win32 adapter is win32_assistant_port.h; tests use fakes.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace quillon {
@@ -15,9 +17,8 @@ using WindowId = std::uintptr_t;
 // How one synchronous send ended.
 enum class SendOutcome {
   kDone,      // the receiver processed the message
-  kTimedOut,  // still queued at the receiver; it will be processed when the receiver gets to it
   kNoWindow,  // the receiver's window is gone: nothing was, or will be, processed
-  kFailed,    // any other failure; whether the message was queued is unknown
+  kFailed,    // any other failure
 };
 
 // A WM_COPYDATA that reached our reply window, exactly as the platform handed it over:
@@ -38,6 +39,16 @@ class ReplySink {
   virtual ~ReplySink() = default;
 };
 
+// The two sends of one request, each waiting for as long as the receiver takes.
+class HandshakeSender {
+ public:
+  virtual SendOutcome SendNull(WindowId receiver) = 0;                            // WM_NULL
+  virtual SendOutcome SendText(WindowId receiver, std::u16string_view text) = 0;  // WM_COPYDATA
+
+ protected:
+  virtual ~HandshakeSender() = default;
+};
+
 class AssistantPort {
  public:
   virtual ~AssistantPort() = default;
@@ -46,13 +57,22 @@ class AssistantPort {
   virtual WindowId FindReceiveWindow() = 0;
   // Our own window that replies are sent to; 0 when it could not be made.
   virtual WindowId ReplyWindow() const = 0;
-  // Where the reply window hands what it receives; replies arrive while SendText waits.
+  // Where the reply window hands what it receives.
   virtual void SetReplySink(ReplySink* sink) = 0;
 
-  // Synchronous WM_NULL.
-  virtual SendOutcome SendNull(WindowId receiver) = 0;
-  // Synchronous WM_COPYDATA whose data is `text` (its terminator included in the view).
-  virtual SendOutcome SendText(WindowId receiver, std::u16string_view text) = 0;
+  // Starts RunHandshake(receiver, text) apart from the caller, so that the caller can stop
+  // waiting while the sends themselves never give up (a send that gives up may be withdrawn
+  // after its WM_NULL was taken, which would leave the mutex taken for good). False when it
+  // could not be started.
+  virtual bool BeginHandshake(WindowId receiver, std::u16string text) = 0;
+  // Waits up to `timeout_ms` for the handshake begun last, taking the replies that arrive
+  // meanwhile. Its outcome, or nothing while it still runs.
+  virtual std::optional<SendOutcome> AwaitHandshake(unsigned timeout_ms) = 0;
 };
+
+// One request: WM_NULL, then exactly one WM_COPYDATA with `text` (its terminator included),
+// unless the WM_NULL found no window. A WM_COPYDATA after a WM_NULL that failed otherwise does
+// no harm: the request still runs and the release that follows it fails.
+SendOutcome RunHandshake(HandshakeSender& sender, WindowId receiver, std::u16string_view text);
 
 }  // namespace quillon

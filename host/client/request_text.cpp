@@ -32,6 +32,4 @@ std::u16string ExitRequest() {
   return text;
 }
 
-std::u16string BalancingRequest() { return std::u16string(1, u'\0'); }
-
 }  // namespace quillon

@@ -10,8 +10,5 @@ namespace quillon {
 // "GetPath 0x%08x 0x%08x": reply window, then target window; handles travel as 32-bit numbers.
 std::u16string GetPathRequest(WindowId reply_window, WindowId target);
 std::u16string ExitRequest();
-// A request that does nothing but give the mutex back: it balances a WM_NULL whose fate is
-// unknown, because every WM_NULL must be followed by exactly one WM_COPYDATA.
-std::u16string BalancingRequest();
 
 }  // namespace quillon

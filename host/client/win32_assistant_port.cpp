@@ -1,11 +1,17 @@
 #include "host/client/win32_assistant_port.h"
 
+#include <atomic>
+#include <thread>
+
 #include "host/contract.h"
 
 namespace quillon {
 namespace {
 
 constexpr wchar_t kReplyClass[] = L"QuillonHostReplyWnd";
+// Long enough to mean "as long as it takes"; SendMessageTimeout (unlike SendMessage) tells a
+// processed message from a failed send.
+constexpr UINT kNoTimeLimit = 0x7FFFFFFF;
 
 HWND AsWindow(WindowId id) { return reinterpret_cast<HWND>(id); }
 WindowId AsId(HWND window) { return reinterpret_cast<WindowId>(window); }
@@ -22,14 +28,53 @@ bool EnsureReplyClass(WNDPROC procedure) {
   return registered;
 }
 
+class BlockingSender final : public HandshakeSender {
+ public:
+  explicit BlockingSender(HWND reply_window) : reply_window_(reply_window) {}
+
+  SendOutcome SendNull(WindowId receiver) override {
+    return Send(AsWindow(receiver), WM_NULL, 0, 0);
+  }
+  SendOutcome SendText(WindowId receiver, std::u16string_view text) override {
+    COPYDATASTRUCT record{};
+    record.cbData = static_cast<DWORD>(text.size() * sizeof(char16_t));
+    record.lpData = const_cast<char16_t*>(text.data());
+    return Send(AsWindow(receiver), WM_COPYDATA, reinterpret_cast<WPARAM>(reply_window_),
+                reinterpret_cast<LPARAM>(&record));
+  }
+
+ private:
+  static SendOutcome Send(HWND receiver, UINT message, WPARAM wparam, LPARAM lparam) {
+    DWORD_PTR result = 0;
+    if (::SendMessageTimeoutW(receiver, message, wparam, lparam, SMTO_NORMAL, kNoTimeLimit,
+                              &result) != 0) {
+      return SendOutcome::kDone;
+    }
+    return ::IsWindow(receiver) ? SendOutcome::kFailed : SendOutcome::kNoWindow;
+  }
+
+  HWND reply_window_;
+};
+
 }  // namespace
 
-Win32AssistantPort::Win32AssistantPort(DWORD timeout_ms) : timeout_ms_(timeout_ms) {
+struct Win32AssistantPort::Handshake {
+  HWND receiver = nullptr;
+  HWND reply_window = nullptr;
+  std::u16string text;
+  UniqueKernelHandle finished;
+  std::atomic<SendOutcome> outcome{SendOutcome::kFailed};
+};
+
+Win32AssistantPort::Win32AssistantPort() {
   if (!EnsureReplyClass(&ReplyProc)) return;
   // Hidden, never shown; `this` reaches the procedure through the creation parameter.
   reply_window_.Reset(::CreateWindowExW(0, kReplyClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                         ::GetModuleHandleW(nullptr), this));
 }
+
+// A handshake still running keeps its own data; it ends when Sidecar64 answers or ends.
+Win32AssistantPort::~Win32AssistantPort() = default;
 
 WindowId Win32AssistantPort::ReplyWindow() const { return AsId(reply_window_.Get()); }
 
@@ -45,31 +90,44 @@ WindowId Win32AssistantPort::FindReceiveWindow() {
   return 0;
 }
 
-SendOutcome Win32AssistantPort::Send(HWND receiver, UINT message, WPARAM wparam, LPARAM lparam) {
-  DWORD_PTR result = 0;
-  ::SetLastError(ERROR_SUCCESS);
-  // SMTO_NORMAL: while waiting, this thread still takes sent messages, among them the reply.
-  if (::SendMessageTimeoutW(receiver, message, wparam, lparam, SMTO_NORMAL, timeout_ms_, &result) !=
-      0) {
-    return SendOutcome::kDone;
+bool Win32AssistantPort::BeginHandshake(WindowId receiver, std::u16string text) {
+  auto handshake = std::make_shared<Handshake>();
+  handshake->receiver = AsWindow(receiver);
+  handshake->reply_window = reply_window_.Get();
+  handshake->text = std::move(text);
+  handshake->finished.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!handshake->finished) return false;
+  try {
+    std::thread([handshake] {
+      BlockingSender sender(handshake->reply_window);
+      handshake->outcome = RunHandshake(sender, AsId(handshake->receiver), handshake->text);
+      ::SetEvent(handshake->finished.Get());
+    }).detach();
+  } catch (const std::system_error&) {
+    return false;
   }
-  const DWORD error = ::GetLastError();
-  if (!::IsWindow(receiver) || error == ERROR_INVALID_WINDOW_HANDLE) return SendOutcome::kNoWindow;
-  if (error == ERROR_TIMEOUT) return SendOutcome::kTimedOut;
-  return SendOutcome::kFailed;
+  current_ = std::move(handshake);
+  return true;
 }
 
-SendOutcome Win32AssistantPort::SendNull(WindowId receiver) {
-  return Send(AsWindow(receiver), WM_NULL, 0, 0);
-}
-
-SendOutcome Win32AssistantPort::SendText(WindowId receiver, std::u16string_view text) {
-  COPYDATASTRUCT record{};
-  record.dwData = 0;
-  record.cbData = static_cast<DWORD>(text.size() * sizeof(char16_t));
-  record.lpData = const_cast<char16_t*>(text.data());
-  return Send(AsWindow(receiver), WM_COPYDATA, reinterpret_cast<WPARAM>(reply_window_.Get()),
-              reinterpret_cast<LPARAM>(&record));
+std::optional<SendOutcome> Win32AssistantPort::AwaitHandshake(unsigned timeout_ms) {
+  if (!current_) return SendOutcome::kFailed;
+  const HANDLE finished = current_->finished.Get();
+  const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
+  for (;;) {
+    const ULONGLONG now = ::GetTickCount64();
+    const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+    // Wake for sent messages too: the reply is one, sent while the handshake waits for it.
+    const DWORD woke = ::MsgWaitForMultipleObjectsEx(1, &finished, left, QS_SENDMESSAGE, 0);
+    if (woke == WAIT_OBJECT_0) return current_->outcome.load();
+    if (woke == WAIT_OBJECT_0 + 1) {
+      MSG msg;
+      ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+      continue;
+    }
+    if (woke == WAIT_TIMEOUT) return std::nullopt;
+    return SendOutcome::kFailed;
+  }
 }
 
 LRESULT CALLBACK Win32AssistantPort::ReplyProc(HWND window, UINT message, WPARAM wparam,

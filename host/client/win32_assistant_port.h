@@ -1,9 +1,11 @@
-// The Win32 side of the client: finds Sidecar64's receive window, sends with a time limit, and
-// owns the hidden window that receives the "GetPath" replies.
+// The Win32 side of the client: finds Sidecar64's receive window, runs each handshake on a
+// thread of its own with sends that wait as long as Sidecar64 takes, and owns the hidden window
+// that receives the "GetPath" replies (taken while the client's thread waits).
 #pragma once
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 #include "host/client/assistant_client.h"
@@ -14,28 +16,32 @@ namespace quillon {
 
 class Win32AssistantPort final : public AssistantPort {
  public:
-  // `timeout_ms` bounds each of the two sends of a request.
-  explicit Win32AssistantPort(DWORD timeout_ms = 5000);
+  Win32AssistantPort();
+  ~Win32AssistantPort() override;
+  Win32AssistantPort(const Win32AssistantPort&) = delete;
+  Win32AssistantPort& operator=(const Win32AssistantPort&) = delete;
 
   WindowId FindReceiveWindow() override;
   WindowId ReplyWindow() const override;
   void SetReplySink(ReplySink* sink) override { sink_ = sink; }
-  SendOutcome SendNull(WindowId receiver) override;
-  SendOutcome SendText(WindowId receiver, std::u16string_view text) override;
+  bool BeginHandshake(WindowId receiver, std::u16string text) override;
+  std::optional<SendOutcome> AwaitHandshake(unsigned timeout_ms) override;
+
+  struct Handshake;  // shared with the thread that runs it
 
  private:
   static LRESULT CALLBACK ReplyProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-  SendOutcome Send(HWND receiver, UINT message, WPARAM wparam, LPARAM lparam);
 
-  DWORD timeout_ms_;
   ReplySink* sink_ = nullptr;
   UniqueWindow reply_window_;
+  std::shared_ptr<Handshake> current_;
 };
 
 // Port and client together, for hosts that want a path as a wide string.
 class Win32AssistantClient {
  public:
-  explicit Win32AssistantClient(DWORD timeout_ms = 5000) : port_(timeout_ms), client_(port_) {}
+  // `timeout_ms` bounds how long one request waits for Sidecar64.
+  explicit Win32AssistantClient(unsigned timeout_ms = 5000) : client_(port_, timeout_ms) {}
 
   RequestStatus GetPath(HWND target, std::wstring& path);
   RequestStatus SendExit() { return client_.SendExit(); }

@@ -64,6 +64,7 @@ std::wstring AssistantSupervisor::Describe(HWND target, bool& resolved) {
       ReportLoss(L"is gone");
       break;
     case RequestStatus::kTimedOut:
+    case RequestStatus::kBusy:
       if (++timeouts_in_a_row_ >= kHungAfterTimeouts) {
         ReportLoss(L"does not answer any more and was ended");
         process_.Terminate();

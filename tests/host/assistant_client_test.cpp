@@ -1,6 +1,6 @@
-// The handshake, driven against a scripted port: what is sent in each failure, that every
-// WM_NULL that may have reached Sidecar64 is followed by exactly one WM_COPYDATA, and which
-// replies are taken.
+// The request logic, driven against scripted fakes: the sends of one handshake (exactly one
+// WM_COPYDATA per WM_NULL), what the client reports in each failure, the handshake that outlives
+// its time limit, and which replies are taken.
 #include "host/client/assistant_client.h"
 
 #include <gtest/gtest.h>
@@ -18,57 +18,90 @@ namespace {
 constexpr WindowId kReceiver = 0x4000;
 constexpr WindowId kReplyWindow = 0x5000;
 constexpr WindowId kTarget = 0x6000;
+constexpr unsigned kTimeout = 1234;
+
+// --- RunHandshake ------------------------------------------------------------------------------
+
+class RecordingSender final : public HandshakeSender {
+ public:
+  SendOutcome null_result = SendOutcome::kDone;
+  SendOutcome text_result = SendOutcome::kDone;
+  std::vector<std::u16string> sent;  // "NULL" for WM_NULL, else the WM_COPYDATA text
+
+  SendOutcome SendNull(WindowId to) override {
+    EXPECT_EQ(to, kReceiver);
+    sent.push_back(u"NULL");
+    return null_result;
+  }
+  SendOutcome SendText(WindowId to, std::u16string_view text) override {
+    EXPECT_EQ(to, kReceiver);
+    sent.emplace_back(text);
+    return text_result;
+  }
+};
+
+TEST(Handshake, OneCopyDataPerNull) {
+  using S = SendOutcome;
+  struct Case {
+    const char* name;
+    S null_result, text_result, outcome;
+    bool text_sent;
+  };
+  const Case cases[] = {
+      {"both processed", S::kDone, S::kDone, S::kDone, true},
+      {"no window for WM_NULL: nothing owed", S::kNoWindow, S::kDone, S::kNoWindow, false},
+      // The WM_NULL may or may not have been taken: its WM_COPYDATA follows either way.
+      {"WM_NULL failed otherwise", S::kFailed, S::kDone, S::kDone, true},
+      {"gone before WM_COPYDATA", S::kDone, S::kNoWindow, S::kNoWindow, true},
+      {"WM_COPYDATA failed", S::kDone, S::kFailed, S::kFailed, true},
+  };
+  const std::u16string text = ExitRequest();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordingSender sender;
+    sender.null_result = c.null_result;
+    sender.text_result = c.text_result;
+    EXPECT_EQ(RunHandshake(sender, kReceiver, text), c.outcome);
+    std::vector<std::u16string> expected = {u"NULL"};
+    if (c.text_sent) expected.push_back(text);
+    EXPECT_EQ(sender.sent, expected);
+  }
+}
+
+// --- AssistantClient ---------------------------------------------------------------------------
 
 class FakePort final : public AssistantPort {
  public:
-  struct Sent {
-    bool is_null;
-    std::u16string text;
-  };
-
   WindowId receiver = kReceiver;
   WindowId reply_window = kReplyWindow;
-  std::deque<SendOutcome> null_outcomes;  // default kDone
-  std::deque<SendOutcome> text_outcomes;  // default kDone
-  // Runs while SendText "waits", as Sidecar64's reply would arrive.
-  std::function<void(ReplySink&, std::u16string_view)> during_text;
-  std::vector<Sent> sent;
+  bool begin_fails = false;
+  // What each AwaitHandshake returns, in turn; nothing scripted: kDone. std::nullopt: still
+  // running when the wait ended.
+  std::deque<std::optional<SendOutcome>> awaits;
+  // Runs during a wait, as Sidecar64's reply would arrive; gets the request text.
+  std::function<void(ReplySink&, const std::u16string&)> during_wait;
+  std::vector<std::u16string> begun;
+  std::vector<unsigned> waits;
   ReplySink* sink = nullptr;
 
   WindowId FindReceiveWindow() override { return receiver; }
   WindowId ReplyWindow() const override { return reply_window; }
   void SetReplySink(ReplySink* s) override { sink = s; }
-  SendOutcome SendNull(WindowId to) override {
+  bool BeginHandshake(WindowId to, std::u16string text) override {
     EXPECT_EQ(to, receiver);
-    sent.push_back({true, {}});
-    return Next(null_outcomes);
+    if (begin_fails) return false;
+    begun.push_back(std::move(text));
+    return true;
   }
-  SendOutcome SendText(WindowId to, std::u16string_view text) override {
-    EXPECT_EQ(to, receiver);
-    sent.push_back({false, std::u16string(text)});
-    const SendOutcome outcome = Next(text_outcomes);
-    if (outcome == SendOutcome::kDone && during_text && sink) during_text(*sink, text);
-    return outcome;
-  }
-
-  // Every WM_NULL is directly followed by one WM_COPYDATA, unless it found no window.
-  void ExpectBalanced(const std::vector<SendOutcome>& null_results) const {
-    std::size_t n = 0;
-    for (std::size_t i = 0; i < sent.size(); ++i) {
-      if (!sent[i].is_null) continue;
-      ASSERT_LT(n, null_results.size());
-      if (null_results[n++] == SendOutcome::kNoWindow) continue;
-      ASSERT_LT(i + 1, sent.size()) << "WM_NULL without its WM_COPYDATA";
-      EXPECT_FALSE(sent[i + 1].is_null) << "two WM_NULL in a row";
+  std::optional<SendOutcome> AwaitHandshake(unsigned timeout_ms) override {
+    waits.push_back(timeout_ms);
+    std::optional<SendOutcome> result = SendOutcome::kDone;
+    if (!awaits.empty()) {
+      result = awaits.front();
+      awaits.pop_front();
     }
-  }
-
- private:
-  static SendOutcome Next(std::deque<SendOutcome>& q) {
-    if (q.empty()) return SendOutcome::kDone;
-    SendOutcome o = q.front();
-    q.pop_front();
-    return o;
+    if (timeout_ms != 0 && during_wait && sink && !begun.empty()) during_wait(*sink, begun.back());
+    return result;
   }
 };
 
@@ -87,7 +120,7 @@ struct Reply {
 };
 
 void AnswerWith(FakePort& port, std::u16string path, WindowId target = kTarget) {
-  port.during_text = [path, target](ReplySink& sink, std::u16string_view) {
+  port.during_wait = [path, target](ReplySink& sink, const std::u16string&) {
     Reply r(path, target);
     sink.OnReply(r.record);
   };
@@ -96,106 +129,93 @@ void AnswerWith(FakePort& port, std::u16string path, WindowId target = kTarget) 
 TEST(AssistantClient, ResolvesAPath) {
   FakePort port;
   AnswerWith(port, u"C:\\windows\\system32\\notepad.exe");
-  AssistantClient client(port);
+  AssistantClient client(port, kTimeout);
   const PathAnswer answer = client.GetPath(kTarget);
   EXPECT_EQ(answer.status, RequestStatus::kResolved);
   EXPECT_EQ(answer.path, u"C:\\windows\\system32\\notepad.exe");
-  ASSERT_EQ(port.sent.size(), 2u);
-  EXPECT_TRUE(port.sent[0].is_null);
-  EXPECT_EQ(port.sent[1].text, GetPathRequest(kReplyWindow, kTarget));
+  EXPECT_EQ(port.begun, std::vector<std::u16string>{GetPathRequest(kReplyWindow, kTarget)});
+  EXPECT_EQ(port.waits, std::vector<unsigned>{kTimeout});
 }
 
 TEST(AssistantClient, EmptyReplyIsNotAvailable) {
   FakePort port;
   AnswerWith(port, u"");
-  AssistantClient client(port);
+  AssistantClient client(port, kTimeout);
   EXPECT_EQ(client.GetPath(kTarget).status, RequestStatus::kNotAvailable);
 }
 
 TEST(AssistantClient, ExitIsOneHandshake) {
   FakePort port;
-  AssistantClient client(port);
+  AssistantClient client(port, kTimeout);
   EXPECT_EQ(client.SendExit(), RequestStatus::kDelivered);
-  ASSERT_EQ(port.sent.size(), 2u);
-  EXPECT_EQ(port.sent[1].text, ExitRequest());
+  EXPECT_EQ(port.begun, std::vector<std::u16string>{ExitRequest()});
 }
 
-TEST(AssistantClient, NoReceiveWindowSendsNothing) {
-  FakePort port;
-  port.receiver = 0;
-  AssistantClient client(port);
-  EXPECT_EQ(client.GetPath(kTarget).status, RequestStatus::kNoAssistant);
-  EXPECT_EQ(client.SendExit(), RequestStatus::kNoAssistant);
-  EXPECT_TRUE(port.sent.empty());
+TEST(AssistantClient, NothingIsSentWithoutBothWindows) {
+  FakePort no_receiver;
+  no_receiver.receiver = 0;
+  AssistantClient a(no_receiver, kTimeout);
+  EXPECT_EQ(a.GetPath(kTarget).status, RequestStatus::kNoAssistant);
+  EXPECT_EQ(a.SendExit(), RequestStatus::kNoAssistant);
+  EXPECT_TRUE(no_receiver.begun.empty());
+
+  FakePort no_reply_window;
+  no_reply_window.reply_window = 0;
+  AssistantClient b(no_reply_window, kTimeout);
+  EXPECT_EQ(b.GetPath(kTarget).status, RequestStatus::kFailed);
+  EXPECT_TRUE(no_reply_window.begun.empty());
 }
 
-TEST(AssistantClient, NoReplyWindowSendsNothing) {
-  FakePort port;
-  port.reply_window = 0;
-  AssistantClient client(port);
-  EXPECT_EQ(client.GetPath(kTarget).status, RequestStatus::kFailed);
-  EXPECT_TRUE(port.sent.empty());
-}
-
-// Each failure of either send: the status, and what the WM_COPYDATA after the WM_NULL carried.
-TEST(AssistantClient, SendFailuresKeepOneCopyDataPerNull) {
+TEST(AssistantClient, HandshakeOutcomes) {
   struct Case {
     const char* name;
-    SendOutcome null_result, text_result;
+    bool begin_fails;
+    std::optional<SendOutcome> outcome;
     RequestStatus status;
-    bool text_sent;
-    bool real_request;  // the GetPath text, not the balancing one
   };
-  using S = SendOutcome;
-  using R = RequestStatus;
   const Case cases[] = {
-      {"gone before WM_NULL", S::kNoWindow, S::kDone, R::kAssistantGone, false, false},
-      {"WM_NULL timed out", S::kTimedOut, S::kTimedOut, R::kTimedOut, true, false},
-      {"WM_NULL timed out, then gone", S::kTimedOut, S::kNoWindow, R::kAssistantGone, true, false},
-      {"WM_NULL failed otherwise", S::kFailed, S::kDone, R::kFailed, true, false},
-      {"WM_COPYDATA timed out", S::kDone, S::kTimedOut, R::kTimedOut, true, true},
-      {"gone during WM_COPYDATA", S::kDone, S::kNoWindow, R::kAssistantGone, true, true},
-      {"WM_COPYDATA failed", S::kDone, S::kFailed, R::kFailed, true, true},
-      {"processed without reply", S::kDone, S::kDone, R::kNoReply, true, true},
+      {"processed without reply", false, SendOutcome::kDone, RequestStatus::kNoReply},
+      {"Sidecar64 went away", false, SendOutcome::kNoWindow, RequestStatus::kAssistantGone},
+      {"send failed", false, SendOutcome::kFailed, RequestStatus::kFailed},
+      {"no answer in time", false, std::nullopt, RequestStatus::kTimedOut},
+      {"handshake could not start", true, SendOutcome::kDone, RequestStatus::kFailed},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     FakePort port;
-    port.null_outcomes = {c.null_result};
-    port.text_outcomes = {c.text_result};
-    AssistantClient client(port);
+    port.begin_fails = c.begin_fails;
+    port.awaits = {c.outcome};
+    AssistantClient client(port, kTimeout);
     EXPECT_EQ(client.GetPath(kTarget).status, c.status);
-    ASSERT_EQ(port.sent.size(), c.text_sent ? 2u : 1u);
-    port.ExpectBalanced({c.null_result});
-    if (c.text_sent) {
-      EXPECT_EQ(port.sent[1].text,
-                c.real_request ? GetPathRequest(kReplyWindow, kTarget) : BalancingRequest());
-    }
   }
 }
 
-TEST(AssistantClient, HangsThenRecovers) {
-  // Three requests while Sidecar64 hangs, then it answers again: every request stays balanced.
+TEST(AssistantClient, HandshakeThatOutlivesItsTimeLimit) {
   FakePort port;
-  port.null_outcomes = {SendOutcome::kTimedOut, SendOutcome::kTimedOut, SendOutcome::kTimedOut};
-  port.text_outcomes = {SendOutcome::kTimedOut, SendOutcome::kTimedOut, SendOutcome::kTimedOut};
+  // 1st request: no answer in time. 2nd: the old handshake still runs (polled with 0), nothing
+  // is started. 3rd: the old one has finished, a new one runs and is answered.
+  port.awaits = {std::nullopt, std::nullopt, std::nullopt, SendOutcome::kDone, SendOutcome::kDone};
   AnswerWith(port, u"C:\\p.exe");
-  AssistantClient client(port);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(client.GetPath(kTarget).status, RequestStatus::kTimedOut);
-  EXPECT_EQ(client.GetPath(kTarget).status, RequestStatus::kResolved);
-  ASSERT_EQ(port.sent.size(), 8u);
-  port.ExpectBalanced(std::vector<SendOutcome>(4, SendOutcome::kTimedOut));
+  AssistantClient client(port, kTimeout);
+  EXPECT_EQ(client.GetPath(kTarget).status, RequestStatus::kTimedOut);
+  EXPECT_EQ(client.GetPath(kTarget).status, RequestStatus::kBusy);
+  EXPECT_EQ(client.SendExit(), RequestStatus::kBusy);
+  EXPECT_EQ(port.begun.size(), 1u);
+  const PathAnswer answer = client.GetPath(kTarget);
+  EXPECT_EQ(answer.status, RequestStatus::kResolved);
+  EXPECT_EQ(port.begun.size(), 2u);
+  EXPECT_EQ(port.waits, (std::vector<unsigned>{kTimeout, 0, 0, 0, kTimeout}));
 }
 
 TEST(AssistantClient, IgnoresRepliesAboutOtherWindows) {
   FakePort port;
-  port.during_text = [](ReplySink& sink, std::u16string_view) {
+  port.during_wait = [](ReplySink& sink, const std::u16string&) {
     Reply stray(u"C:\\other.exe", kTarget + 4);
     sink.OnReply(stray.record);
     Reply ours(u"C:\\ours.exe", kTarget);
     sink.OnReply(ours.record);
   };
-  AssistantClient client(port);
+  AssistantClient client(port, kTimeout);
   const PathAnswer answer = client.GetPath(kTarget);
   EXPECT_EQ(answer.status, RequestStatus::kResolved);
   EXPECT_EQ(answer.path, u"C:\\ours.exe");
@@ -206,57 +226,62 @@ TEST(AssistantClient, IgnoresRepliesAboutOtherWindows) {
 TEST(AssistantClient, OnlyAStrayReplyIsNoReply) {
   FakePort port;
   AnswerWith(port, u"C:\\other.exe", kTarget + 4);
-  AssistantClient client(port);
+  AssistantClient client(port, kTimeout);
   EXPECT_EQ(client.GetPath(kTarget).status, RequestStatus::kNoReply);
 }
 
 TEST(AssistantClient, MalformedReplyIsBadReply) {
   FakePort port;
-  port.during_text = [](ReplySink& sink, std::u16string_view) {
+  port.during_wait = [](ReplySink& sink, const std::u16string&) {
     Reply r(u"C:\\x.exe", kTarget);
     r.record.cbData -= 2;  // terminator left out
     sink.OnReply(r.record);
   };
-  AssistantClient client(port);
+  AssistantClient client(port, kTimeout);
   EXPECT_EQ(client.GetPath(kTarget).status, RequestStatus::kBadReply);
   EXPECT_EQ(client.LastFault(), ReplyFault::kUnterminated);
 }
 
 TEST(AssistantClient, KeepsTheFirstValidReply) {
   FakePort port;
-  port.during_text = [](ReplySink& sink, std::u16string_view) {
+  port.during_wait = [](ReplySink& sink, const std::u16string&) {
     Reply first(u"C:\\first.exe", kTarget);
     sink.OnReply(first.record);
     Reply second(u"C:\\second.exe", kTarget);
     sink.OnReply(second.record);
   };
-  AssistantClient client(port);
+  AssistantClient client(port, kTimeout);
   EXPECT_EQ(client.GetPath(kTarget).path, u"C:\\first.exe");
   EXPECT_EQ(client.IgnoredReplies(), 1u);
 }
 
 TEST(AssistantClient, RepliesOutsideARequestAreIgnored) {
   FakePort port;
-  AssistantClient client(port);
+  AssistantClient client(port, kTimeout);
   Reply late(u"C:\\late.exe", kTarget);
   port.sink->OnReply(late.record);  // e.g. the answer to a request that timed out
   EXPECT_EQ(client.IgnoredReplies(), 1u);
-  // ...and does not leak into the next request, which gets no reply of its own.
+  // ...and it does not leak into the next request, which gets no reply of its own.
   EXPECT_EQ(client.GetPath(kTarget).status, RequestStatus::kNoReply);
 }
 
 TEST(AssistantClient, RefusesANestedRequest) {
-  // A request started from inside another one (say, from a message handled while waiting)
-  // would interleave two handshakes; it is refused without sending anything.
+  // A request started from inside another one (from a message handled while waiting) would
+  // interleave two handshakes; it is refused without sending anything.
   FakePort port;
   AssistantClient* outer = nullptr;
   PathAnswer nested;
-  port.during_text = [&](ReplySink&, std::u16string_view) { nested = outer->GetPath(kTarget); };
-  AssistantClient client(port);
+  RequestStatus nested_exit = RequestStatus::kDelivered;
+  port.during_wait = [&](ReplySink&, const std::u16string&) {
+    nested = outer->GetPath(kTarget);
+    nested_exit = outer->SendExit();
+  };
+  AssistantClient client(port, kTimeout);
   outer = &client;
   client.GetPath(kTarget);
   EXPECT_EQ(nested.status, RequestStatus::kFailed);
-  EXPECT_EQ(port.sent.size(), 2u);
+  EXPECT_EQ(nested_exit, RequestStatus::kFailed);
+  EXPECT_EQ(port.begun.size(), 1u);
 }
 
 }  // namespace

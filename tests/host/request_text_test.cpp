@@ -26,10 +26,8 @@ TEST(RequestText, GetPathCarriesBothHandlesAsEightLowerCaseDigits) {
   }
 }
 
-TEST(RequestText, ExitAndBalancingTexts) {
+TEST(RequestText, ExitCarriesItsTerminator) {
   EXPECT_EQ(ExitRequest(), std::u16string(u"Exit", 5));
-  // The balancing request is the empty text: no command, nothing happens, the mutex is released.
-  EXPECT_EQ(BalancingRequest(), std::u16string(1, u'\0'));
 }
 
 }  // namespace
