@@ -1,0 +1,111 @@
+// A settings port in memory that behaves like the Windows calls the store relies on: the
+// private-profile read cuts at size - 1, the registry query reports ERROR_MORE_DATA as a failure
+// with the needed size, and every call is recorded.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "settings/settings_port.h"
+
+namespace quillon::test {
+
+template <class Ch>
+class FakeSettingsPort final : public SettingsPort<Ch> {
+ public:
+  using String = std::basic_string<Ch>;
+  using typename SettingsPort<Ch>::RegistryKey;
+
+  // File system.
+  bool appDataAvailable = true;
+  String appData;
+  std::set<String> folders;     // folders that exist
+  std::vector<String> created;  // CreateFolder calls, in order
+  // (file, section, key) -> value
+  std::map<std::tuple<String, String, String>, String> profile;
+  std::vector<std::size_t> offeredSizes;  // buffer sizes of the profile reads, in order
+  std::vector<String> readFiles;          // file paths of the profile reads
+
+  // Registry: path -> value name -> stored bytes.
+  std::map<String, std::map<String, std::vector<std::uint8_t>>> registry;
+  std::vector<String> openedPaths;
+  int openKeys = 0;
+  int queries = 0;
+  std::function<void()> afterSizeQuery;  // runs after a query without a data buffer
+
+  // Narrow text: bytes that lead a double-byte character (none: a single-byte code page).
+  std::set<unsigned char> leadBytes;
+
+  bool GetAppDataFolder(Ch* buffer) override {
+    if (!appDataAvailable) return false;
+    std::size_t i = 0;
+    for (; i < appData.size() && i + 1 < kSettingsPathChars; ++i) buffer[i] = appData[i];
+    buffer[i] = Ch(0);
+    return true;
+  }
+  bool PathExists(const Ch* path) override { return folders.count(String(path)) != 0; }
+  void CreateFolder(const Ch* path) override {
+    created.emplace_back(path);
+    folders.emplace(path);
+  }
+  std::size_t ReadProfileString(const Ch* section, const Ch* key, Ch* buffer, std::size_t size,
+                                const Ch* file) override {
+    offeredSizes.push_back(size);
+    readFiles.emplace_back(file);
+    const auto found = profile.find({String(file), String(section), String(key)});
+    const String value = found == profile.end() ? String() : found->second;
+    const std::size_t count = value.size() < size - 1 ? value.size() : size - 1;
+    for (std::size_t i = 0; i < count; ++i) buffer[i] = value[i];
+    buffer[count] = Ch(0);
+    return count;
+  }
+
+  bool OpenKey(const Ch* path, RegistryKey& key) override {
+    openedPaths.emplace_back(path);
+    const auto found = registry.find(String(path));
+    if (found == registry.end()) return false;
+    ++openKeys;
+    key = &found->second;
+    return true;
+  }
+  bool QueryValue(RegistryKey key, const Ch* name, void* data, std::uint32_t& bytes) override {
+    ++queries;
+    auto& values = *static_cast<std::map<String, std::vector<std::uint8_t>>*>(key);
+    const auto found = values.find(String(name));
+    if (found == values.end()) return false;
+    const auto stored = static_cast<std::uint32_t>(found->second.size());
+    if (data == nullptr) {
+      bytes = stored;
+      if (afterSizeQuery) afterSizeQuery();
+      return true;
+    }
+    const bool fits = stored <= bytes;
+    if (fits && stored != 0) std::memcpy(data, found->second.data(), stored);
+    bytes = stored;
+    return fits;
+  }
+  void CloseKey(RegistryKey) override { --openKeys; }
+
+  const Ch* NextChar(const Ch* p) override {
+    const bool lead = leadBytes.count(static_cast<unsigned char>(*p)) != 0;
+    return lead && p[1] != Ch(0) ? p + 2 : p + 1;
+  }
+};
+
+// Stored registry bytes for a text of the form's characters, with or without the terminator.
+template <class Ch>
+std::vector<std::uint8_t> TextBytes(const std::basic_string<Ch>& text, bool terminated) {
+  std::vector<std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(text.c_str()),
+                                  reinterpret_cast<const std::uint8_t*>(text.c_str()) +
+                                      (text.size() + (terminated ? 1 : 0)) * sizeof(Ch));
+  return bytes;
+}
+
+}  // namespace quillon::test
