@@ -11,12 +11,13 @@ bool RegisterChainClasses() {
   static const bool registered = [] {
     for (const wchar_t* name : {contract::TrayClass<wchar_t>, contract::RebarClass<wchar_t>,
                                 contract::TaskSwitchClass<wchar_t>}) {
-      WNDCLASSEXW wc{.cbSize = sizeof(wc),
-                     .lpfnWndProc = DefWindowProcW,
-                     .hInstance = GetModuleHandleW(nullptr),
-                     .hCursor = LoadCursorW(nullptr, IDC_ARROW),
-                     .hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1),
-                     .lpszClassName = name};
+      WNDCLASSEXW wc{};
+      wc.cbSize = sizeof(wc);
+      wc.lpfnWndProc = DefWindowProcW;
+      wc.hInstance = GetModuleHandleW(nullptr);
+      wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+      wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+      wc.lpszClassName = name;
       if (RegisterClassExW(&wc) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
         return false;
       }
