@@ -199,7 +199,7 @@ TEST(CWndTest, DestructorDestroysTheWindowWithOnlyTheBaseInForce) {
   log.windowProc.clear();
   delete probe;
   EXPECT_FALSE(IsWindow(window));
-  EXPECT_EQ(log.destroys, 0);             // the subclass's OnDestroy did not run
+  EXPECT_EQ(log.destroys, 0);           // the subclass's OnDestroy did not run
   EXPECT_TRUE(log.windowProc.empty());  // nor its WindowProc
 }
 
