@@ -1,8 +1,9 @@
 // Sidecar64.exe end to end: a real requester process (this one) drives the handshake against the
 // shipped program, and the watchdog reads real settings files in the prefix's application data.
+#include <windows.h>
+// After windows.h, which they build on.
 #include <psapi.h>
 #include <shlobj.h>
-#include <windows.h>
 
 #include <gtest/gtest.h>
 
