@@ -59,15 +59,6 @@ void RemoveSettingsFile() {
   DeleteFileW(HookSettingsFilePath().c_str());
 }
 
-ModuleRange RangeOf(HMODULE module) {
-  const auto base = reinterpret_cast<std::uintptr_t>(module);
-  if (base == 0) return {};
-  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  const auto* nt =
-      reinterpret_cast<const IMAGE_NT_HEADERS*>(base + static_cast<std::uintptr_t>(dos->e_lfanew));
-  return {base, base + nt->OptionalHeader.SizeOfImage};
-}
-
 std::wstring CopyToTemp(const std::wstring& source, const wchar_t* folder, const wchar_t* name) {
   wchar_t temp[MAX_PATH];
   if (GetTempPathW(MAX_PATH, temp) == 0) return L"";

@@ -1,7 +1,6 @@
 // Helpers for the Wine tests of the hook library: a guard that sees every access violation
-// (Wine swallows exceptions in hook procedures and timer callbacks), the liveness settings file,
-// module address ranges and copies of the library (a copy is a module of its own, with its own
-// attach).
+// (Wine swallows exceptions in hook procedures and timer callbacks), the liveness settings file
+// and copies of the library (a copy is a module of its own, with its own attach).
 #pragma once
 
 #include <windows.h>
@@ -32,13 +31,6 @@ bool WriteLivenessValue(const std::wstring& text);
 // Writes the window's handle as decimal text, the way the host does.
 bool WriteLivenessWindow(HWND window);
 void RemoveSettingsFile();
-
-// The address range [begin, end) the module occupies.
-struct ModuleRange {
-  std::uintptr_t begin = 0, end = 0;
-  bool Contains(std::uintptr_t address) const { return address >= begin && address < end; }
-};
-ModuleRange RangeOf(HMODULE module);
 
 // Copies `source` to %TEMP%\<folder>\<name> and returns the copy's path ("" on failure).
 std::wstring CopyToTemp(const std::wstring& source, const wchar_t* folder, const wchar_t* name);
