@@ -20,7 +20,8 @@ bool ParseNumber(const std::wstring& text, unsigned& value) {
 
 const wchar_t* Usage() {
   return L"usage: QuillonStandin [--seconds N] [--scan-ms N] [--timeout-ms N]\n"
-         L"                      [--hook PATH\\Tallyhook.dll] [--assistant PATH\\Sidecar64.exe]";
+         L"                      [--hook PATH\\Tallyhook.dll] [--assistant PATH\\Sidecar64.exe]\n"
+         L"                      [--stop-file PATH]";
 }
 
 Options ParseOptions(const std::vector<std::wstring>& args) {
@@ -43,6 +44,8 @@ Options ParseOptions(const std::vector<std::wstring>& args) {
       options.hook_library = value;
     } else if (name == L"--assistant") {
       options.assistant = value;
+    } else if (name == L"--stop-file") {
+      options.stop_file = value;
     } else {
       options.error = L"unknown option " + name;
       return options;

@@ -12,6 +12,7 @@ struct Options {
   unsigned timeout_ms = 5000;  // bound of each send to Sidecar64
   std::wstring hook_library;   // default: Tallyhook.dll beside this program
   std::wstring assistant;      // default: Sidecar64.exe beside this program
+  std::wstring stop_file;      // when this file appears, the host ends (for scripts)
   std::wstring error;          // set when the command line is wrong
 };
 
