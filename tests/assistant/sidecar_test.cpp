@@ -453,14 +453,28 @@ TEST_F(SidecarTest, ALiveHandleOutlastsARealExpiryADeadOneEndsTheNext) {
   EXPECT_EQ(sidecar_.WaitForExit(12s), 0);
 }
 
-// A 32-bit target: its start costs about a minute here, so it is started once, up front.
+// A 32-bit target: its start costs about a minute here, so it is started once, up front, and
+// only when the test that needs it runs.
 ChildProcess* g_notepad = nullptr;
+constexpr const char* k32BitTestName = "GetPathReachesIntoA32BitProcess";
+
+bool WillRun(const char* testName) {
+  const ::testing::UnitTest& unit = *::testing::UnitTest::GetInstance();
+  for (int i = 0; i < unit.total_test_suite_count(); ++i) {
+    const ::testing::TestSuite& suite = *unit.GetTestSuite(i);
+    for (int j = 0; j < suite.total_test_count(); ++j) {
+      const ::testing::TestInfo& test = *suite.GetTestInfo(j);
+      if (test.should_run() && std::string(test.name()) == testName) return true;
+    }
+  }
+  return false;
+}
 
 class Notepad32Environment : public ::testing::Environment {
  public:
   void SetUp() override {
     g_notepad = &notepad_;
-    started_ = notepad_.Start(kNotepad32);
+    if (WillRun(k32BitTestName)) started_ = notepad_.Start(kNotepad32);
   }
   void TearDown() override { notepad_.Stop(); }
   bool started_ = false;
@@ -470,6 +484,44 @@ class Notepad32Environment : public ::testing::Environment {
 };
 Notepad32Environment* const g_notepadEnvironment = static_cast<Notepad32Environment*>(
     ::testing::AddGlobalTestEnvironment(new Notepad32Environment));
+
+// The tests rewrite the prefix's settings file; whatever was there before is put back.
+class SettingsBackup : public ::testing::Environment {
+ public:
+  void SetUp() override { existed_ = Read(SettingsFile(), content_); }
+  void TearDown() override {
+    if (!existed_) {
+      RemoveSettings();
+      return;
+    }
+    CreateDirectoryW(FirmFolder().c_str(), nullptr);
+    CreateDirectoryW(AppFolder().c_str(), nullptr);
+    const HANDLE file = CreateFileW(SettingsFile().c_str(), GENERIC_WRITE, 0, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(file, content_.data(), static_cast<DWORD>(content_.size()), &written, nullptr);
+    CloseHandle(file);
+  }
+
+ private:
+  static bool Read(const std::wstring& path, std::string& content) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+      content.append(buffer, got);
+    }
+    CloseHandle(file);
+    return true;
+  }
+  bool existed_ = false;
+  std::string content_;
+};
+::testing::Environment* const g_settingsBackup =
+    ::testing::AddGlobalTestEnvironment(new SettingsBackup);
 
 // What GetModuleFileNameExW tells a 64-bit process about the process behind `window`.
 std::wstring ImagePathSeenFrom64Bit(HWND window) {
@@ -483,6 +535,7 @@ std::wstring ImagePathSeenFrom64Bit(HWND window) {
   return path;
 }
 
+// The name of this test is k32BitTestName.
 TEST_F(SidecarTest, GetPathReachesIntoA32BitProcess) {
   ASSERT_TRUE(g_notepadEnvironment->started_);
   const HWND target = g_notepad->FindWindowOf(nullptr, 240s);
