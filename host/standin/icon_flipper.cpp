@@ -67,6 +67,7 @@ int main() {
   wc.lpszClassName = L"QuillonIconFlipper";
   if (::RegisterClassExW(&wc) == 0) return 1;
 
+  std::printf("flipper: process %lu\n", ::GetCurrentProcessId());
   std::vector<HWND> windows;
   for (unsigned i = 0; i < settings.windows; ++i) {
     const std::wstring title = L"Icon flipper " + std::to_wstring(i + 1);

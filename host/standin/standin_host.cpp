@@ -230,7 +230,8 @@ void StandinHost::ScanWindows() {
     const std::wstring path = assistant_.Describe(window, resolved);
     if (resolved) ++resolved_;
     LogLine(L"window     window " + HandleText(window) + L"  " +
-            WithOwnLookup(window, path, resolved) + L"  \"" + title + L"\"");
+            WithOwnLookup(window, path, resolved) + L"  \"" + title + L"\"  process " +
+            std::to_wstring(owner));
   }
 }
 
