@@ -76,10 +76,7 @@ class CSettingsT {
     Text work(path);
     if (work.GetText() == nullptr) return work;
     for (const auto& pair : placeholders_) {
-      if (!ReplaceAll(work, pair.pattern.GetText(), pair.replacement.GetText())) {
-        work.Assign(nullptr);
-        return Text();
-      }
+      if (!ReplaceAll(work, pair.pattern.GetText(), pair.replacement.GetText())) return Text();
     }
     return work;
   }
@@ -108,8 +105,10 @@ class CSettingsT {
     std::uint32_t bytes = 0;
     if (!port_->QueryValue(handle, key.GetText(), nullptr, bytes) || bytes == 0) return false;
     // Whole characters for every stored byte plus one zero character: the text ends inside the
-    // buffer whatever the stored data (odd byte counts, no terminator).
-    const std::size_t units = bytes / sizeof(Ch) + (bytes % sizeof(Ch) != 0 ? 1 : 0) + 1;
+    // buffer whatever the stored data (odd byte counts, no terminator). A size too large to add
+    // the terminator to asks for more than can be had, and the allocation fails.
+    const std::size_t whole = bytes / sizeof(Ch) + (bytes % sizeof(Ch) != 0 ? 1 : 0);
+    const std::size_t units = whole < SIZE_MAX ? whole + 1 : SIZE_MAX;
     PolicyBuffer<Ch, Alloc> buffer(units);
     if (!buffer) return false;
     for (std::size_t i = 0; i < units; ++i) buffer.get()[i] = Ch(0);

@@ -106,7 +106,9 @@ class CTextT {
     const std::size_t current = text_ == nullptr ? 0 : TextLength(text_);
     const std::size_t added = TextLength(source);
     const std::size_t total = current + added;
-    PolicyBuffer<Ch, Alloc> temporary(total + 1);
+    // A sum that leaves no room for the terminator cannot be allocated: ask for the impossible.
+    const std::size_t units = added < SIZE_MAX - current ? total + 1 : SIZE_MAX;
+    PolicyBuffer<Ch, Alloc> temporary(units);
     if (!temporary) return kTextNoTemporary;
     if (text_ != nullptr) CopyUnits(temporary.get(), text_, current);
     CopyUnits(temporary.get() + current, source, added);
@@ -115,7 +117,7 @@ class CTextT {
     Ch* old = text_;
     text_ = nullptr;
     Alloc::Release(old);
-    Ch* fresh = AllocateUnits<Ch, Alloc>(total + 1);
+    Ch* fresh = AllocateUnits<Ch, Alloc>(units);
     if (fresh == nullptr) return kTextNoBuffer;
     CopyUnits(fresh, temporary.get(), total + 1);
     text_ = fresh;
