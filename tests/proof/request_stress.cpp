@@ -1,0 +1,274 @@
+// Sidecar64 under load, with the shipped program and real processes.
+//
+// The coordinator (this program without arguments) starts Sidecar64, makes 100 requests of its
+// own and takes Sidecar64's handle count and private bytes; then three requester processes
+// (copies of this program under three names, so that each has an image path of its own) make
+// 1000 "GetPath" requests each, all at once, alternating between a window of their own and one
+// of the coordinator's. Every reply must arrive during its own request, at the requester that
+// asked, for the window it asked about, with that window's image path. Afterwards Sidecar64's
+// handle count and private bytes must be what they were after the first 100 requests.
+//
+//   proof_request_stress                                   coordinator
+//   proof_request_stress --requester <assistant> <window> <count> <window's path>
+#include <windows.h>
+
+#include <psapi.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "host/client/win32_assistant_process.h"
+#include "host/client/win32_liveness.h"
+#include "tests/hooklib/wine_support.h"
+#include "tests/proof/raw_requester.h"
+
+namespace quillon::proof {
+namespace {
+
+constexpr int kRequesters = 3;
+constexpr int kRequestsEach = 1000;
+constexpr int kWarmUpRequests = 100;
+constexpr wchar_t kStartEvent[] = L"QuillonProofStressStart";
+constexpr DWORD kRunLimitMs = 600000;
+// What Sidecar64 may gain between the two measurements without a leak being suspected: a handle
+// or two of the system's own (Wine opens some lazily), and heap growth well below one byte per
+// request per kilobyte leaked (3000 requests x 44 bytes already exceed it).
+constexpr DWORD kHandleTolerance = 2;
+constexpr SIZE_T kPrivateBytesTolerance = 128 * 1024;
+
+std::wstring OwnPath() {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return path;
+}
+
+HWND MakeWindow(const wchar_t* title) {
+  static const ATOM atom = [] {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = &DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"QuillonProofStress";
+    return RegisterClassExW(&wc);
+  }();
+  return atom ? CreateWindowExW(0, L"QuillonProofStress", title, WS_POPUP, 0, 0, 0, 0, nullptr,
+                                nullptr, GetModuleHandleW(nullptr), nullptr)
+              : nullptr;
+}
+
+HWND ParseWindow(const wchar_t* text) {
+  return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(std::wcstoull(text, nullptr, 0)));
+}
+
+// ---- requester ------------------------------------------------------------------------------
+
+// Exit code: the number of wrong or missing replies (0 when all were right).
+int RunRequester(HWND assistant, HWND coordinatorWindow, int count,
+                 const std::wstring& coordinatorPath) {
+  test::AccessViolationGuard guard;
+  RawRequester requester;
+  const HWND own = MakeWindow(L"requester target");
+  if (requester.window() == nullptr || own == nullptr) return 9000;
+  const std::wstring ownPath = OwnPath();
+  const HANDLE start = OpenEventW(SYNCHRONIZE, FALSE, kStartEvent);
+  if (start == nullptr || WaitForSingleObject(start, kRunLimitMs) != WAIT_OBJECT_0) return 9001;
+  CloseHandle(start);
+
+  int wrong = 0;
+  for (int i = 0; i < count; ++i) {
+    const bool askOwn = i % 2 == 0;
+    const HWND target = askOwn ? own : coordinatorWindow;
+    Reply reply;
+    if (!requester.GetPath(assistant, target, reply) ||
+        !ReplyIs(reply, target, askOwn ? ownPath : coordinatorPath)) {
+      ++wrong;
+    }
+  }
+  wrong += requester.strayReplies();
+  DestroyWindow(own);
+  return wrong + static_cast<int>(test::AccessViolationGuard::count()) * 1000;
+}
+
+// ---- coordinator ----------------------------------------------------------------------------
+
+struct Usage {
+  DWORD handles = 0;
+  SIZE_T privateBytes = 0;
+};
+
+// The system's handle table (NtQuerySystemInformation, SystemHandleInformation), for systems
+// whose GetProcessHandleCount reports nothing for other processes (Wine gives 0).
+struct SystemHandleEntry {
+  ULONG ownerProcessId;
+  BYTE objectType;
+  BYTE flags;
+  USHORT handle;
+  PVOID object;
+  ACCESS_MASK access;
+};
+struct SystemHandleTable {
+  ULONG count;
+  SystemHandleEntry entries[1];
+};
+using QuerySystemInformation = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+
+DWORD CountHandlesInSystemTable(DWORD processId) {
+  const auto query = reinterpret_cast<QuerySystemInformation>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  if (query == nullptr) return 0;
+  constexpr ULONG kSystemHandleInformation = 16;
+  std::vector<unsigned char> buffer(1 << 20);
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    ULONG needed = 0;
+    const LONG status =
+        query(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+    if (status == 0) {
+      const auto* table = reinterpret_cast<const SystemHandleTable*>(buffer.data());
+      DWORD count = 0;
+      for (ULONG i = 0; i < table->count; ++i) {
+        if (table->entries[i].ownerProcessId == processId) ++count;
+      }
+      return count;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+  return 0;
+}
+
+// Committed private memory, region by region (VirtualQueryEx): the process's private bytes
+// whatever the system's counters report (Wine leaves PrivateUsage at 0 for other processes).
+SIZE_T CommittedPrivateBytes(HANDLE process) {
+  SIZE_T total = 0;
+  MEMORY_BASIC_INFORMATION region{};
+  for (auto* address = static_cast<unsigned char*>(nullptr);
+       VirtualQueryEx(process, address, &region, sizeof(region)) == sizeof(region);
+       address = static_cast<unsigned char*>(region.BaseAddress) + region.RegionSize) {
+    if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
+    if (region.RegionSize == 0) break;
+  }
+  return total;
+}
+
+bool Measure(HANDLE process, DWORD processId, Usage& usage) {
+  if (!GetProcessHandleCount(process, &usage.handles) || usage.handles == 0) {
+    usage.handles = CountHandlesInSystemTable(processId);
+  }
+  PROCESS_MEMORY_COUNTERS_EX counters{};
+  counters.cb = sizeof(counters);
+  if (GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                           sizeof(counters)) &&
+      counters.PrivateUsage != 0) {
+    usage.privateBytes = counters.PrivateUsage;
+  } else {
+    usage.privateBytes = CommittedPrivateBytes(process);
+  }
+  return usage.handles != 0 && usage.privateBytes != 0;
+}
+
+int RunCoordinator() {
+  test::AccessViolationGuard guard;
+  test::Checks checks;
+  const HWND main = MakeWindow(L"stress host main");
+  QCHECK(checks, main != nullptr);
+  QCHECK(checks, WriteLivenessValue(main));
+
+  AssistantProcess sidecar;
+  if (!sidecar.Start(SIDECAR64_EXE, 30000)) {
+    std::printf("FAILED: Sidecar64 did not start (%ls)\n", SIDECAR64_EXE);
+    return 1;
+  }
+  const HWND assistant = FindReceiveWindowOf(sidecar.ProcessId());
+  const std::wstring ownPath = OwnPath();
+
+  // Warm up, and prove the coordinator's own request path.
+  RawRequester requester;
+  int wrong = 0;
+  for (int i = 0; i < kWarmUpRequests; ++i) {
+    Reply reply;
+    if (!requester.GetPath(assistant, main, reply) || !ReplyIs(reply, main, ownPath)) ++wrong;
+  }
+  QCHECK(checks, wrong == 0);
+  Usage before;
+  QCHECK(checks, Measure(sidecar.Handle(), sidecar.ProcessId(), before));
+
+  const HANDLE start = CreateEventW(nullptr, TRUE, FALSE, kStartEvent);
+  std::vector<PROCESS_INFORMATION> children;
+  for (int i = 0; i < kRequesters; ++i) {
+    const std::wstring name = L"proof_requester_" + std::to_wstring(i) + L".exe";
+    const std::wstring copy = test::CopyToTemp(ownPath, L"quillon_proof_stress", name.c_str());
+    QCHECK(checks, !copy.empty());
+    std::wstring command = L"\"" + copy + L"\" --requester " +
+                           std::to_wstring(reinterpret_cast<std::uintptr_t>(assistant)) + L" " +
+                           std::to_wstring(reinterpret_cast<std::uintptr_t>(main)) + L" " +
+                           std::to_wstring(kRequestsEach) + L" \"" + ownPath + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (CreateProcessW(copy.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &startup, &info)) {
+      CloseHandle(info.hThread);
+      children.push_back(info);
+    }
+  }
+  QCHECK(checks, children.size() == kRequesters);
+  const ULONGLONG began = GetTickCount64();
+  SetEvent(start);
+
+  for (std::size_t i = 0; i < children.size(); ++i) {
+    DWORD code = 99999;
+    if (WaitForSingleObject(children[i].hProcess, kRunLimitMs) == WAIT_OBJECT_0) {
+      GetExitCodeProcess(children[i].hProcess, &code);
+    } else {
+      TerminateProcess(children[i].hProcess, 99999);
+    }
+    std::printf("requester %zu: exit code %lu (number of wrong replies)\n", i,
+                static_cast<unsigned long>(code));
+    QCHECK(checks, code == 0);
+    CloseHandle(children[i].hProcess);
+  }
+  const ULONGLONG took = GetTickCount64() - began;
+  std::printf("%d requests from %d processes at once in %llu ms\n", kRequesters * kRequestsEach,
+              kRequesters, static_cast<unsigned long long>(took));
+  CloseHandle(start);
+
+  Usage after;
+  QCHECK(checks, Measure(sidecar.Handle(), sidecar.ProcessId(), after));
+  std::printf("Sidecar64 after %d requests: %lu handles, %zu private bytes\n", kWarmUpRequests,
+              static_cast<unsigned long>(before.handles),
+              static_cast<std::size_t>(before.privateBytes));
+  std::printf("Sidecar64 after %d requests: %lu handles, %zu private bytes\n",
+              kWarmUpRequests + kRequesters * kRequestsEach,
+              static_cast<unsigned long>(after.handles),
+              static_cast<std::size_t>(after.privateBytes));
+  QCHECK(checks, after.handles <= before.handles + kHandleTolerance);
+  QCHECK(checks, after.privateBytes <= before.privateBytes + kPrivateBytesTolerance);
+
+  // Still serving, and it ends on request.
+  Reply reply;
+  QCHECK(checks, requester.GetPath(assistant, main, reply) && ReplyIs(reply, main, ownPath));
+  QCHECK(checks, requester.Send(assistant, L"Exit", reply) && reply.count == 0);
+  QCHECK(checks, sidecar.WaitForExit(20000));
+  QCHECK(checks, sidecar.ExitCode() == 0);
+  QCHECK(checks, requester.strayReplies() == 0);
+  QCHECK(checks, test::AccessViolationGuard::count() == 0);
+  DestroyWindow(main);
+  std::printf("%s\n", checks.failures() == 0 ? "PASSED" : "FAILED");
+  return checks.failures() == 0 ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace quillon::proof
+
+int main() {
+  int count = 0;
+  LPWSTR* args = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (args != nullptr && count == 6 && std::wstring(args[1]) == L"--requester") {
+    return quillon::proof::RunRequester(
+        quillon::proof::ParseWindow(args[2]), quillon::proof::ParseWindow(args[3]),
+        static_cast<int>(std::wcstol(args[4], nullptr, 10)), args[5]);
+  }
+  return quillon::proof::RunCoordinator();
+}
