@@ -35,16 +35,15 @@ class PlaceholderList {
   const Pair* begin() const noexcept { return pairs_; }
   const Pair* end() const noexcept { return pairs_ + count_; }
 
-  // Appends copies of both texts. false, with the list unchanged, when memory runs out.
-  bool PushBack(const Text& pattern, const Text& replacement) {
+  // Appends `pair`, taking its texts over (they are swapped in, which cannot fail). false, with
+  // the list and `pair` unchanged, when there is no room and memory runs out.
+  bool PushBack(Pair& pair) {
     if (count_ == capacity_ && !Grow()) return false;
-    Pair* pair = ::new (static_cast<void*>(pairs_ + count_)) Pair{};
+    Pair* slot = ::new (static_cast<void*>(pairs_ + count_)) Pair{};
+    slot->pattern.Swap(pair.pattern);
+    slot->replacement.Swap(pair.replacement);
     ++count_;
-    const bool copied = pair->pattern.Assign(pattern.GetText()) == kTextOk &&
-                        (replacement.GetText() == nullptr ||
-                         pair->replacement.Assign(replacement.GetText()) == kTextOk);
-    if (!copied) PopBack();
-    return copied;
+    return true;
   }
 
   // Removes the first pair whose pattern equals `pattern`; later pairs keep their order.

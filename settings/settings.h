@@ -51,15 +51,19 @@ class CSettingsT {
   void SetBaseKey(const Text& baseKey) { baseKey_ = baseKey; }
   void SetFileName(const Text& fileName) { fileName_ = fileName; }
 
-  // Removes an earlier pair with an equal pattern, then appends the new pair at the end. An
-  // empty pattern would match everywhere without ever advancing, so it is refused (false);
-  // false also when memory ran out (narrow form).
+  // Removes an earlier pair with an equal pattern, then appends the new pair at the end. The
+  // copies are made first, so that a failed allocation leaves the list as it was (false in the
+  // narrow form, std::bad_alloc in the wide form). An empty pattern would match everywhere
+  // without ever advancing, so it is refused (false). An absent replacement counts as "".
   bool AddPlaceholder(const Text& pattern, const Text& replacement) {
-    const Text patternCopy(pattern);  // `pattern` may be the very pair about to be removed
-    const Ch* text = patternCopy.GetText();
-    if (text == nullptr || *text == Ch(0)) return false;
-    placeholders_.RemoveFirst(text);
-    return placeholders_.PushBack(patternCopy, replacement);
+    typename Placeholders::Pair pair;
+    if (pair.pattern.Assign(pattern.GetText()) != kTextOk) return false;
+    if (*pair.pattern.GetText() == Ch(0)) return false;
+    const Ch* text = replacement.GetText() != nullptr ? replacement.GetText() : EmptyText();
+    if (pair.replacement.Assign(text) != kTextOk) return false;
+    // With a pair removed there is room again: the push below cannot fail after the removal.
+    placeholders_.RemoveFirst(pair.pattern.GetText());
+    return placeholders_.PushBack(pair);
   }
 
   // Removes the first pair whose pattern equals `pattern` exactly.

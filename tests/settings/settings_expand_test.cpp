@@ -1,6 +1,7 @@
 // The settings store's key path: the placeholder list and its expansion rules, in both forms.
 #include <gtest/gtest.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -135,6 +136,60 @@ TYPED_TEST(ExpandTest, PlaceholderList) {
   EXPECT_EQ(TestFixture::Patterns(store),
             (Patterns{"*firm*", "<a>", "<b>", "<d>", "<e>", "<f>", "<g>", "<h>", "<i>", "<j>"}));
   EXPECT_EQ(Show(store.ExpandPath(TestFixture::T("<c>*app*<d>")).GetText()), "<c>*app*D");
+}
+
+// Each allocation of AddPlaceholder fails in turn (re-adding an existing pattern and adding a
+// new one past the list's first growth): the list is either fully updated or left as it was.
+TYPED_TEST(ExpandTest, FailedAddLeavesTheListAsItWas) {
+  using Patterns = std::vector<std::string>;
+  struct Case {
+    const char* pattern;
+    Patterns before;
+    Patterns after;
+    const char* expandedAfter;  // of "*firm*\\*app*\\<4>"
+  };
+  const Case cases[] = {
+      {"*firm*",
+       {"*firm*", "*app*", "<3>", "<4>"},
+       {"*app*", "<3>", "<4>", "*firm*"},
+       "new\\Quillon\\four"},
+      {"<5>",
+       {"*firm*", "*app*", "<3>", "<4>"},
+       {"*firm*", "*app*", "<3>", "<4>", "<5>"},
+       "Orvane\\Quillon\\four"},
+  };
+  for (const Case& c : cases) {
+    for (int failAt = 1;; ++failAt) {
+      SCOPED_TRACE(std::string(c.pattern) + " failing allocation " + std::to_string(failAt));
+      typename TestFixture::StoreType store(false, TestFixture::T("Orvane"),
+                                            TestFixture::T("Quillon"), this->port);
+      store.AddPlaceholder(TestFixture::T("<3>"), TestFixture::T("three"));
+      store.AddPlaceholder(TestFixture::T("<4>"), TestFixture::T("four"));
+      ASSERT_EQ(TestFixture::Patterns(store), c.before);
+      const auto pattern = TestFixture::T(c.pattern);
+      const auto replacement = TestFixture::T("new");
+      bool added = false;
+      int calls = 0;
+      {
+        ScopedAllocFailure failure(failAt);
+        try {
+          added = store.AddPlaceholder(pattern, replacement);
+        } catch (const std::bad_alloc&) {
+        }
+        calls = AllocFailure::Calls();
+      }
+      const auto expanded = store.ExpandPath(TestFixture::T("*firm*\\*app*\\<4>"));
+      if (calls < failAt) {
+        EXPECT_TRUE(added);
+        EXPECT_EQ(TestFixture::Patterns(store), c.after);
+        EXPECT_EQ(Show(expanded.GetText()), c.expandedAfter);
+        break;
+      }
+      EXPECT_FALSE(added);
+      EXPECT_EQ(TestFixture::Patterns(store), c.before);
+      EXPECT_EQ(Show(expanded.GetText()), "Orvane\\Quillon\\four");
+    }
+  }
 }
 
 // The key path is the base key followed directly by the section, expanded as a whole; the
