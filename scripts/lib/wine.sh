@@ -69,6 +69,10 @@ wine_session_start() {
     [ -n "${DISPLAY:-}" ] || { echo "wine: could not start Xvfb" >&2; return 1; }
   fi
   wineserver -p
+  # Start Wine's own background processes (services, explorer) now, detached from any pipe:
+  # started by the first test instead, they would inherit its output pipe and keep CTest waiting
+  # for end-of-file long after the test has exited.
+  "$WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
 wine_session_stop() {
