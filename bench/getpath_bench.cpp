@@ -1,0 +1,280 @@
+// What a "GetPath" round trip through the shipped Sidecar64 costs, against a floor, and how
+// many a second it serves.
+//
+// The floor is the least any design of the channel would pay: the same two synchronous
+// cross-process sends (WM_NULL, then WM_COPYDATA with the same text) to a trivial echo window in
+// another process, which sends the text straight back as its reply, plus reading the target's
+// image path in process (OpenProcess, QueryFullProcessImageNameW, CloseHandle). Blocks of full
+// requests and of floor requests alternate; each figure is the median over the blocks.
+//
+//   getpath_roundtrip_ratio        full request / floor (target <= 1.2)
+//   getpath_per_second             one requester
+//   getpath_per_second_3           three requester processes at once, all requests together
+//
+//   getpath_bench <Sidecar64.exe> [blocks] [requests per block]
+//   getpath_bench --echo <ready event>                     the echo process
+//   getpath_bench --requester <assistant> <count>          one of the three requesters
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "host/client/win32_assistant_process.h"
+#include "host/client/win32_liveness.h"
+#include "tests/proof/raw_requester.h"
+
+namespace {
+
+using quillon::proof::RawRequester;
+using quillon::proof::Reply;
+
+constexpr wchar_t kEchoClass[] = L"QuillonBenchEcho";
+constexpr wchar_t kStartEvent[] = L"QuillonBenchStart";
+
+double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
+  static const double frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return static_cast<double>(f.QuadPart);
+  }();
+  return static_cast<double>(to.QuadPart - from.QuadPart) / frequency;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+HWND MakeWindow(const wchar_t* className, WNDPROC proc) {
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof(wc);
+  wc.lpfnWndProc = proc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = className;
+  RegisterClassExW(&wc);
+  return CreateWindowExW(0, className, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance,
+                         nullptr);
+}
+
+HWND ParseWindow(const wchar_t* text) {
+  return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(std::wcstoull(text, nullptr, 0)));
+}
+
+// ---- the echo process -------------------------------------------------------------------------
+
+LRESULT CALLBACK EchoProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_COPYDATA) {
+    // Straight back to the sender's reply window, as a reply of the same size would go.
+    const auto* record = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+    COPYDATASTRUCT echo = *record;
+    SendMessageW(reinterpret_cast<HWND>(wParam), WM_COPYDATA, wParam,
+                 reinterpret_cast<LPARAM>(&echo));
+    return TRUE;
+  }
+  if (message == WM_CLOSE) {
+    PostQuitMessage(0);
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+int RunEcho(const wchar_t* readyEvent) {
+  const HWND window = MakeWindow(kEchoClass, &EchoProc);
+  const HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, readyEvent);
+  if (window == nullptr || ready == nullptr) return 1;
+  SetEvent(ready);
+  CloseHandle(ready);
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+  return 0;
+}
+
+// ---- one of three requesters --------------------------------------------------------------------
+
+int RunRequester(HWND assistant, int count) {
+  RawRequester requester;
+  const HWND target = requester.window();
+  const HANDLE start = OpenEventW(SYNCHRONIZE, FALSE, kStartEvent);
+  if (start == nullptr || WaitForSingleObject(start, 600000) != WAIT_OBJECT_0) return 1;
+  int failed = 0;
+  for (int i = 0; i < count; ++i) {
+    Reply reply;
+    if (!requester.GetPath(assistant, target, reply) || reply.count != 1) ++failed;
+  }
+  return failed;
+}
+
+// ---- the benchmark ------------------------------------------------------------------------------
+
+bool StartProcess(const std::wstring& arguments, PROCESS_INFORMATION& info) {
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring command = L"\"" + std::wstring(self) + L"\" " + arguments;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  if (!CreateProcessW(self, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &info)) {
+    return false;
+  }
+  CloseHandle(info.hThread);
+  return true;
+}
+
+// The in-process part of the floor: the target's image path read here.
+bool ReadPathInProcess(HWND target, std::wstring& path) {
+  DWORD processId = 0;
+  GetWindowThreadProcessId(target, &processId);
+  const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+  if (process == nullptr) return false;
+  wchar_t buffer[MAX_PATH];
+  DWORD size = MAX_PATH;
+  const bool ok = QueryFullProcessImageNameW(process, 0, buffer, &size) != 0;
+  CloseHandle(process);
+  if (ok) path.assign(buffer, size);
+  return ok;
+}
+
+int RunBench(const std::wstring& sidecar, int blocks, int perBlock) {
+  RawRequester requester;
+  const HWND main = MakeWindow(L"QuillonBenchMain", &DefWindowProcW);
+  if (requester.window() == nullptr || main == nullptr || !quillon::WriteLivenessValue(main)) {
+    return 1;
+  }
+  quillon::AssistantProcess assistantProcess;
+  if (!assistantProcess.Start(sidecar, 30000)) {
+    std::fprintf(stderr, "getpath_bench: Sidecar64 did not start\n");
+    return 1;
+  }
+  const HWND assistant = quillon::FindReceiveWindowOf(assistantProcess.ProcessId());
+
+  const HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, L"QuillonBenchEchoReady");
+  PROCESS_INFORMATION echoProcess{};
+  if (!StartProcess(L"--echo QuillonBenchEchoReady", echoProcess) ||
+      WaitForSingleObject(ready, 30000) != WAIT_OBJECT_0) {
+    std::fprintf(stderr, "getpath_bench: the echo process did not start\n");
+    return 1;
+  }
+  CloseHandle(ready);
+  HWND echo = nullptr;
+  while ((echo = FindWindowExW(nullptr, echo, kEchoClass, nullptr)) != nullptr) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(echo, &owner);
+    if (owner == echoProcess.dwProcessId) break;
+  }
+  if (echo == nullptr) return 1;
+
+  const HWND target = main;  // a window of this process: its path is known here
+  const std::wstring request = quillon::proof::GetPathRequest(requester.window(), target);
+  int failures = 0;
+  const auto fullBlock = [&] {
+    LARGE_INTEGER from, to;
+    QueryPerformanceCounter(&from);
+    for (int i = 0; i < perBlock; ++i) {
+      Reply reply;
+      if (!requester.Send(assistant, request, reply) || reply.count != 1 || reply.cbData <= 2) {
+        ++failures;
+      }
+    }
+    QueryPerformanceCounter(&to);
+    return Seconds(from, to) / perBlock;
+  };
+  const auto floorBlock = [&] {
+    LARGE_INTEGER from, to;
+    QueryPerformanceCounter(&from);
+    for (int i = 0; i < perBlock; ++i) {
+      Reply reply;
+      std::wstring path;
+      if (!requester.Send(echo, request, reply) || reply.count != 1 ||
+          !ReadPathInProcess(target, path)) {
+        ++failures;
+      }
+    }
+    QueryPerformanceCounter(&to);
+    return Seconds(from, to) / perBlock;
+  };
+
+  fullBlock();  // warm-up
+  floorBlock();
+  std::vector<double> full, floor;
+  for (int block = 0; block < blocks; ++block) {
+    if (block % 2 == 0) {
+      full.push_back(fullBlock());
+      floor.push_back(floorBlock());
+    } else {
+      floor.push_back(floorBlock());
+      full.push_back(fullBlock());
+    }
+  }
+  const double fullMedian = Median(full);
+  const double floorMedian = Median(floor);
+
+  // Three requester processes at once.
+  constexpr int kRequesters = 3;
+  const int each = perBlock * 5;
+  const HANDLE start = CreateEventW(nullptr, TRUE, FALSE, kStartEvent);
+  std::vector<PROCESS_INFORMATION> requesters(kRequesters);
+  for (auto& info : requesters) {
+    if (!StartProcess(L"--requester " +
+                          std::to_wstring(reinterpret_cast<std::uintptr_t>(assistant)) + L" " +
+                          std::to_wstring(each),
+                      info)) {
+      return 1;
+    }
+  }
+  Sleep(3000);  // let all three reach their wait
+  LARGE_INTEGER from, to;
+  QueryPerformanceCounter(&from);
+  SetEvent(start);
+  for (auto& info : requesters) {
+    WaitForSingleObject(info.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(info.hProcess, &code);
+    if (code != 0) ++failures;
+    CloseHandle(info.hProcess);
+  }
+  QueryPerformanceCounter(&to);
+  CloseHandle(start);
+  const double threeRate = kRequesters * each / Seconds(from, to);
+
+  PostMessageW(echo, WM_CLOSE, 0, 0);
+  WaitForSingleObject(echoProcess.hProcess, 10000);
+  CloseHandle(echoProcess.hProcess);
+  Reply reply;
+  requester.Send(assistant, L"Exit", reply);
+  assistantProcess.WaitForExit(10000);
+
+  std::printf("getpath_us: %.1f\n", fullMedian * 1e6);
+  std::printf("floor_us: %.1f\n", floorMedian * 1e6);
+  std::printf("getpath_roundtrip_ratio: %.3f\n", fullMedian / floorMedian);
+  std::printf("getpath_per_second: %.0f\n", 1.0 / fullMedian);
+  std::printf("getpath_per_second_3: %.0f\n", threeRate);
+  std::printf("failed_requests: %d\n", failures);
+  return failures == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main() {
+  int argc = 0;
+  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (argv == nullptr || argc < 2) {
+    std::fputs("usage: getpath_bench <Sidecar64.exe> [blocks] [requests per block]\n", stderr);
+    return 2;
+  }
+  const std::wstring first = argv[1];
+  if (first == L"--echo" && argc == 3) return RunEcho(argv[2]);
+  if (first == L"--requester" && argc == 4) {
+    return RunRequester(ParseWindow(argv[2]), static_cast<int>(std::wcstol(argv[3], nullptr, 10)));
+  }
+  std::wstring sidecar = first;
+  if (!sidecar.empty() && sidecar[0] == L'/') sidecar = L"Z:" + sidecar;
+  const int blocks = argc > 2 ? static_cast<int>(std::wcstol(argv[2], nullptr, 10)) : 9;
+  const int perBlock = argc > 3 ? static_cast<int>(std::wcstol(argv[3], nullptr, 10)) : 200;
+  return RunBench(sidecar, blocks, perBlock);
+}
