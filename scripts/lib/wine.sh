@@ -15,6 +15,28 @@ wine_env() {
   export WINEDEBUG=${WINEDEBUG:--all}
   export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
   wine_check_preloader
+  wine_qemu_guest_base
+}
+
+# Where i386 runs under qemu-user, run it with guest_base 0 so that a 32-bit process's Windows
+# addresses are its host addresses too: the wineserver reads other processes' memory through
+# /proc/<pid>/mem at the Windows address, and with qemu's default base those reads (PEB, loader
+# lists: GetModuleFileNameExW, EnumProcessModules, ...) miss and fail with ERROR_NOACCESS. qemu
+# takes the variable from the environment through binfmt_misc, and Wine hands it on to the
+# processes it starts. It needs vm.mmap_min_addr >= 64 KiB (scripts/setup); where the probe fails,
+# nothing is set and 32-bit programs run as before, only unreadable from outside.
+wine_qemu_guest_base() {
+  [ -n "${QUILLON_WINE_GUEST_BASE_CHECKED:-}" ] && return 0
+  export QUILLON_WINE_GUEST_BASE_CHECKED=1
+  [ -n "${QEMU_GUEST_BASE+set}" ] && return 0
+  [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ] && [ -x /usr/lib/wine/wine ] || return 0
+  if QEMU_GUEST_BASE=0 /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    export QEMU_GUEST_BASE=0
+  else
+    echo "wine: 32-bit processes run with qemu's default guest base, so reading their memory" \
+         "from another process fails; run scripts/setup (raises vm.mmap_min_addr to 65536)" >&2
+  fi
+  return 0
 }
 
 # Where i386 runs under qemu-user, a 32-bit start without Wine's preloader costs 60-90 s (see
