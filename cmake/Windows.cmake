@@ -13,8 +13,7 @@ set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 
 # A Wine-run test program: one CTest entry per binary, bounded in time. Where Wine's 32-bit
-# loader runs under qemu-user, starting a 32-bit process alone takes a minute or more, so the
-# default bound of the 32-bit tree is wider.
+# loader runs under qemu-user, 32-bit processes run slower, so the 32-bit tree's bound is wider.
 #   quillon_wine_test(<target> [TIMEOUT s] [ARGS ...])
 function(quillon_wine_test target)
   cmake_parse_arguments(ARG "" "TIMEOUT" "ARGS" ${ARGN})
@@ -22,7 +21,7 @@ function(quillon_wine_test target)
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
       set(ARG_TIMEOUT 120)
     else()
-      set(ARG_TIMEOUT 400)
+      set(ARG_TIMEOUT 300)
     endif()
   endif()
   add_test(NAME ${target} COMMAND ${target} ${ARG_ARGS})

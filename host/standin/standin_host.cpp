@@ -52,24 +52,6 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM list) {
   return TRUE;
 }
 
-// What the host can learn by itself: the image name that the system keeps for the process, with
-// no need to read the process's memory. Shown beside an answer of Sidecar64 that has no path.
-std::wstring OwnLookup(HWND window) {
-  DWORD process_id = 0;
-  ::GetWindowThreadProcessId(window, &process_id);
-  UniqueKernelHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
-  wchar_t path[MAX_PATH] = {};
-  DWORD size = MAX_PATH;
-  if (!process || !::QueryFullProcessImageNameW(process.Get(), 0, path, &size)) return {};
-  return std::wstring(path, size);
-}
-
-std::wstring WithOwnLookup(HWND window, const std::wstring& answer, bool resolved) {
-  if (resolved) return answer;
-  const std::wstring own = OwnLookup(window);
-  return own.empty() ? answer : answer + L"  [own lookup: " + own + L"]";
-}
-
 std::wstring BesideProgram(const std::wstring& given, const wchar_t* file) {
   return given.empty() ? ModuleFolder() + file : given;
 }
@@ -189,8 +171,7 @@ void StandinHost::OnNotice(HWND window) {
   bool resolved = false;
   const std::wstring path = assistant_.Describe(window, resolved);
   if (resolved) ++resolved_;
-  LogLine(L"notice     window " + HandleText(window) + L"  " +
-          WithOwnLookup(window, path, resolved));
+  LogLine(L"notice     window " + HandleText(window) + L"  " + path);
 }
 
 void StandinHost::OnTick() {
@@ -229,9 +210,8 @@ void StandinHost::ScanWindows() {
     bool resolved = false;
     const std::wstring path = assistant_.Describe(window, resolved);
     if (resolved) ++resolved_;
-    LogLine(L"window     window " + HandleText(window) + L"  " +
-            WithOwnLookup(window, path, resolved) + L"  \"" + title + L"\"  process " +
-            std::to_wstring(owner));
+    LogLine(L"window     window " + HandleText(window) + L"  " + path + L"  \"" + title +
+            L"\"  process " + std::to_wstring(owner));
   }
 }
 
