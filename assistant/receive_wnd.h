@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #include "assistant/cwnd.h"
-#include "assistant/kernel_handle.h"
+#include "host/win32_handles.h"
 #include "settings/settings.h"
 
 namespace quillon {
@@ -27,7 +27,7 @@ class CReceiveWnd : public CWnd {
   void OnWatchdog();
 
   CSettingsW settings_;
-  KernelHandle mutex_;  // null when the mutex could not be created: then no request runs
+  UniqueKernelHandle mutex_;  // null when the mutex could not be created: then no request runs
 };
 
 }  // namespace quillon

@@ -13,9 +13,9 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
 endif()
 
 install(TARGETS host_client ARCHIVE DESTINATION lib/${quillon_arch})
-install(FILES contract.h DESTINATION include/host)
+install(FILES contract.h win32_handles.h DESTINATION include/host)
 install(FILES client/assistant_port.h client/assistant_client.h client/reply_check.h
-              client/request_text.h client/win32_assistant_port.h client/win32_handles.h
+              client/request_text.h client/win32_assistant_port.h
               client/win32_assistant_process.h client/win32_liveness.h
         DESTINATION include/host/client)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/integration.md DESTINATION docs)

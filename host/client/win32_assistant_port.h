@@ -10,7 +10,7 @@
 
 #include "host/client/assistant_client.h"
 #include "host/client/assistant_port.h"
-#include "host/client/win32_handles.h"
+#include "host/win32_handles.h"
 
 namespace quillon {
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "host/client/win32_handles.h"
+#include "host/win32_handles.h"
 
 namespace quillon {
 

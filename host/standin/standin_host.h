@@ -7,7 +7,7 @@
 #include <memory>
 #include <set>
 
-#include "host/client/win32_handles.h"
+#include "host/win32_handles.h"
 #include "host/shell/shell_chain.h"
 #include "host/standin/assistant_supervisor.h"
 #include "host/standin/hook_installer.h"

@@ -11,7 +11,7 @@
 #include "host/client/assistant_client.h"
 #include "host/client/win32_assistant_port.h"
 #include "host/client/win32_assistant_process.h"
-#include "host/client/win32_handles.h"
+#include "host/win32_handles.h"
 #include "host/client/win32_liveness.h"
 #include "host/contract.h"
 

@@ -1,4 +1,5 @@
-// One owning wrapper per kind of Win32 handle, each with its own "none" value and release call.
+// One owning wrapper per kind of Win32 handle, each with its own "none" value and release call;
+// the one set of handle wrappers of the whole tree.
 #pragma once
 
 #include <windows.h>
