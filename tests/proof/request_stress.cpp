@@ -22,6 +22,7 @@
 
 #include "host/client/win32_assistant_process.h"
 #include "host/client/win32_liveness.h"
+#include "host/contract.h"
 #include "tests/hooklib/wine_support.h"
 #include "tests/proof/raw_requester.h"
 
@@ -168,6 +169,18 @@ bool Measure(HANDLE process, DWORD processId, Usage& usage) {
   return usage.handles != 0 && usage.privateBytes != 0;
 }
 
+// Removes the liveness value files this test wrote, so that no later test meets a value that
+// names a window of a process that has ended.
+void RemoveLivenessFiles() {
+  for (const wchar_t* file : {quillon::contract::HookSettingsFile<wchar_t>,
+                              quillon::contract::AssistantSettingsFile<wchar_t>}) {
+    const std::wstring path = HostSettingsPath(file);
+    if (path.empty()) continue;
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());  // flush the cache
+    DeleteFileW(path.c_str());
+  }
+}
+
 int RunCoordinator() {
   test::AccessViolationGuard guard;
   test::Checks checks;
@@ -254,6 +267,7 @@ int RunCoordinator() {
   QCHECK(checks, sidecar.ExitCode() == 0);
   QCHECK(checks, requester.strayReplies() == 0);
   QCHECK(checks, test::AccessViolationGuard::count() == 0);
+  RemoveLivenessFiles();
   DestroyWindow(main);
   std::printf("%s\n", checks.failures() == 0 ? "PASSED" : "FAILED");
   return checks.failures() == 0 ? 0 : 1;
