@@ -1,10 +1,11 @@
 // What Tallyhook costs a hooked 32-bit process, as ratios measured within one run.
 //
 // One thread sends messages to its own window (so that the window-procedure-return hook runs on
-// it) in three configurations: no hook, a hook whose procedure only calls the next hook, and
-// Tallyhook's HookProc. Tallyhook is loaded after a shell chain with a "Quillon" dialog exists, so
-// its attach finds the dialog and HookProc takes its full path. Configurations are interleaved
-// round by round and each figure is the median over the rounds.
+// it) in three configurations: no hook, a hook whose procedure only calls the next hook (in a DLL
+// of its own, bench_trivial_hook.dll, as Tallyhook's is), and Tallyhook's HookProc. Tallyhook is
+// loaded after a shell chain with a "Quillon" dialog exists, so its attach finds the dialog and
+// HookProc takes its full path. Configurations are interleaved round by round and each figure is
+// the median over the rounds.
 //
 //   hook_overhead_ratio     extra cost per non-WM_SETICON message with Tallyhook, divided by the
 //                           extra cost with the trivial hook (target <= 1.05)
@@ -30,10 +31,6 @@ namespace contract = quillon::contract;
 
 constexpr UINT kPlainMessage = WM_USER + 1;
 
-LRESULT CALLBACK TrivialHook(int code, WPARAM wParam, LPARAM lParam) {
-  return CallNextHookEx(nullptr, code, wParam, lParam);
-}
-
 LRESULT CALLBACK TargetProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == kPlainMessage) return 1;
   return DefWindowProcW(window, message, wParam, lParam);
@@ -58,14 +55,20 @@ enum Config { kNone, kTrivial, kTallyhook, kConfigs };
 
 class Bench {
  public:
-  Bench(HOOKPROC tallyhook, HMODULE module, HWND target, HWND dialog)
-      : tallyhook_(tallyhook), module_(module), target_(target), dialog_(dialog) {}
+  Bench(HOOKPROC trivial, HMODULE trivialModule, HOOKPROC tallyhook, HMODULE module, HWND target,
+        HWND dialog)
+      : trivial_(trivial),
+        trivialModule_(trivialModule),
+        tallyhook_(tallyhook),
+        module_(module),
+        target_(target),
+        dialog_(dialog) {}
 
   // Nanoseconds per message for `count` sends of `message` under `config`.
   double Time(Config config, UINT message, WPARAM wParam, LPARAM lParam, int count) {
     HHOOK hook = nullptr;
     if (config == kTrivial) {
-      hook = SetWindowsHookExW(WH_CALLWNDPROCRET, &TrivialHook, nullptr, GetCurrentThreadId());
+      hook = SetWindowsHookExW(WH_CALLWNDPROCRET, trivial_, trivialModule_, GetCurrentThreadId());
     } else if (config == kTallyhook) {
       hook = SetWindowsHookExW(WH_CALLWNDPROCRET, tallyhook_, module_, GetCurrentThreadId());
     }
@@ -96,6 +99,8 @@ class Bench {
     return drained;
   }
 
+  HOOKPROC trivial_;
+  HMODULE trivialModule_;
   HOOKPROC tallyhook_;
   HMODULE module_;
   HWND target_;
@@ -131,6 +136,16 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  // The trivial hook lives in a DLL beside this program, as Tallyhook's lives in its own.
+  const HMODULE trivialModule = LoadLibraryW(L"bench_trivial_hook.dll");
+  const auto trivialProc = trivialModule ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(
+                                               GetProcAddress(trivialModule, "TrivialHook")))
+                                         : nullptr;
+  if (trivialProc == nullptr) {
+    std::fprintf(stderr, "hook_bench: cannot load bench_trivial_hook.dll\n");
+    return 1;
+  }
+
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof(wc);
   wc.lpfnWndProc = &TargetProc;
@@ -148,7 +163,7 @@ int main(int argc, char** argv) {
   if (!target) return 1;
   const HICON icon = LoadIconW(nullptr, IDI_APPLICATION);
 
-  Bench bench(tallyhook, module, target.get(), chain->dialog());
+  Bench bench(trivialProc, trivialModule, tallyhook, module, target.get(), chain->dialog());
   std::vector<double> plain[kConfigs], seticon[kConfigs];
   bench.Time(kTallyhook, kPlainMessage, 0, 0, count / 10);  // warm-up
   for (int round = 0; round < rounds; ++round) {
