@@ -23,7 +23,7 @@
 
 #include "host/contract.h"
 #include "host/shell/shell_chain.h"
-#include "host/shell/unique_window.h"
+#include "host/win32_handles.h"
 
 namespace {
 
@@ -152,18 +152,16 @@ int main(int argc, char** argv) {
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.lpszClassName = L"QuillonHookBench";
   RegisterClassExW(&wc);
-  quillon::shell::UniqueWindow top(CreateWindowExW(0, wc.lpszClassName, L"bench", WS_POPUP, 0, 0,
-                                                   10, 10, nullptr, nullptr, wc.hInstance,
-                                                   nullptr));
+  quillon::UniqueWindow top(CreateWindowExW(0, wc.lpszClassName, L"bench", WS_POPUP, 0, 0, 10, 10,
+                                            nullptr, nullptr, wc.hInstance, nullptr));
   // A child window: WM_SETICON on it does not reach the window manager, whose cost would
   // swamp the hook's.
-  quillon::shell::UniqueWindow target(CreateWindowExW(0, wc.lpszClassName, L"target", WS_CHILD, 0,
-                                                      0, 10, 10, top.get(), nullptr, wc.hInstance,
-                                                      nullptr));
+  quillon::UniqueWindow target(CreateWindowExW(0, wc.lpszClassName, L"target", WS_CHILD, 0, 0, 10,
+                                               10, top.Get(), nullptr, wc.hInstance, nullptr));
   if (!target) return 1;
   const HICON icon = LoadIconW(nullptr, IDI_APPLICATION);
 
-  Bench bench(trivialProc, trivialModule, tallyhook, module, target.get(), chain->dialog());
+  Bench bench(trivialProc, trivialModule, tallyhook, module, target.Get(), chain->dialog());
   std::vector<double> plain[kConfigs], seticon[kConfigs];
   bench.Time(kTallyhook, kPlainMessage, 0, 0, count / 10);  // warm-up
   for (int round = 0; round < rounds; ++round) {

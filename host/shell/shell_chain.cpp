@@ -38,39 +38,39 @@ HWND MakeWindow(const wchar_t* windowClass, const wchar_t* title, DWORD style, H
 std::unique_ptr<ShellChain> ShellChain::Create(const ShellChainOptions& options) {
   if (!RegisterChainClasses()) return nullptr;
   std::unique_ptr<ShellChain> chain(new ShellChain);
-  chain->tray_.reset(MakeWindow(contract::TrayClass<wchar_t>, L"", WS_POPUP | WS_VISIBLE, nullptr));
+  chain->tray_.Reset(MakeWindow(contract::TrayClass<wchar_t>, L"", WS_POPUP | WS_VISIBLE, nullptr));
   if (!chain->tray_) return nullptr;
-  chain->rebar_.reset(
-      MakeWindow(contract::RebarClass<wchar_t>, L"", WS_CHILD | WS_VISIBLE, chain->tray_.get()));
+  chain->rebar_.Reset(
+      MakeWindow(contract::RebarClass<wchar_t>, L"", WS_CHILD | WS_VISIBLE, chain->tray_.Get()));
   if (!chain->rebar_) return nullptr;
-  chain->taskSwitch_.reset(MakeWindow(contract::TaskSwitchClass<wchar_t>, L"",
-                                      WS_CHILD | WS_VISIBLE, chain->rebar_.get()));
+  chain->taskSwitch_.Reset(MakeWindow(contract::TaskSwitchClass<wchar_t>, L"",
+                                      WS_CHILD | WS_VISIBLE, chain->rebar_.Get()));
   if (!chain->taskSwitch_) return nullptr;
   if (options.dialogTitle != nullptr && chain->AddDialog(options.dialogTitle) == nullptr) {
     return nullptr;
   }
   if (options.hiddenTrayFirst) {
-    chain->hiddenTray_.reset(MakeWindow(contract::TrayClass<wchar_t>, L"", WS_POPUP, nullptr));
+    chain->hiddenTray_.Reset(MakeWindow(contract::TrayClass<wchar_t>, L"", WS_POPUP, nullptr));
     if (!chain->hiddenTray_) return nullptr;
     // A new window usually lands on top already; make the order explicit.
-    SetWindowPos(chain->hiddenTray_.get(), HWND_TOP, 0, 0, 0, 0,
+    SetWindowPos(chain->hiddenTray_.Get(), HWND_TOP, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   }
   return chain;
 }
 
 HWND ShellChain::dialog(std::size_t index) const {
-  return index < dialogs_.size() ? dialogs_[index].get() : nullptr;
+  return index < dialogs_.size() ? dialogs_[index].Get() : nullptr;
 }
 
 HWND ShellChain::AddDialog(const wchar_t* title, HWND parent) {
   // WC_DIALOG is the system dialog class "#32770".
   HWND dialog = MakeWindow(contract::DialogClass<wchar_t>, title, WS_CHILD | WS_VISIBLE,
-                           parent != nullptr ? parent : taskSwitch_.get());
+                           parent != nullptr ? parent : taskSwitch_.Get());
   if (dialog != nullptr) dialogs_.emplace_back(dialog);
   return dialog;
 }
 
-void ShellChain::HideTray() { ShowWindow(tray_.get(), SW_HIDE); }
+void ShellChain::HideTray() { ShowWindow(tray_.Get(), SW_HIDE); }
 
 }  // namespace quillon::shell

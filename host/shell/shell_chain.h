@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "host/shell/unique_window.h"
+#include "host/win32_handles.h"
 
 namespace quillon::shell {
 
@@ -26,10 +26,10 @@ class ShellChain {
   // Null when a window could not be created.
   static std::unique_ptr<ShellChain> Create(const ShellChainOptions& options = {});
 
-  HWND hiddenTray() const { return hiddenTray_.get(); }
-  HWND tray() const { return tray_.get(); }
-  HWND rebar() const { return rebar_.get(); }
-  HWND taskSwitch() const { return taskSwitch_.get(); }
+  HWND hiddenTray() const { return hiddenTray_.Get(); }
+  HWND tray() const { return tray_.Get(); }
+  HWND rebar() const { return rebar_.Get(); }
+  HWND taskSwitch() const { return taskSwitch_.Get(); }
   // The dialogs in the order they were added; dialog() is the first.
   HWND dialog(std::size_t index = 0) const;
 

@@ -15,7 +15,7 @@
 #include "host/contract.h"
 #include "host/shell/message_pump.h"
 #include "host/shell/shell_chain.h"
-#include "host/shell/unique_window.h"
+#include "host/win32_handles.h"
 #include "tests/hooklib/wine_support.h"
 
 namespace quillon::test {
@@ -117,18 +117,18 @@ int Run(const char* libraryArgument) {
         reinterpret_cast<void*>(GetProcAddress(module, contract::kHookProcName)));
     HHOOK hook = SetWindowsHookExW(contract::kHookType, proc, module, GetCurrentThreadId());
     QCHECK(checks, hook != nullptr);
-    shell::UniqueWindow window(CreateWindowExW(0, L"STATIC", L"icon", WS_OVERLAPPED, 0, 0, 50, 50,
-                                               nullptr, nullptr, nullptr, nullptr));
+    UniqueWindow window(CreateWindowExW(0, L"STATIC", L"icon", WS_OVERLAPPED, 0, 0, 50, 50, nullptr,
+                                        nullptr, nullptr, nullptr));
     notices.clear();
-    SendMessageW(window.get(), WM_SETICON, ICON_BIG, 0);
-    SendMessageW(window.get(), WM_GETICON, ICON_BIG, 0);
+    SendMessageW(window.Get(), WM_SETICON, ICON_BIG, 0);
+    SendMessageW(window.Get(), WM_GETICON, ICON_BIG, 0);
     QCHECK(checks, UnhookWindowsHookEx(hook));
     shell::PumpMessagesFor(300, observe);
 
     if (expected != nullptr) {
       QCHECK(checks, notices.size() == 1);
       QCHECK(checks, !notices.empty() && notices[0].dialog == expected &&
-                         notices[0].window == reinterpret_cast<WPARAM>(window.get()));
+                         notices[0].window == reinterpret_cast<WPARAM>(window.Get()));
     } else {
       QCHECK(checks, notices.empty());
     }

@@ -18,13 +18,13 @@
 #include "host/contract.h"
 #include "host/shell/message_pump.h"
 #include "host/shell/shell_chain.h"
-#include "host/shell/unique_window.h"
+#include "host/win32_handles.h"
 #include "tests/hooklib/wine_support.h"
 
 namespace quillon::test {
 namespace {
 
-using shell::UniqueWindow;
+using quillon::UniqueWindow;
 
 constexpr UINT kChildReady = WM_APP + 1;  // child -> host: wParam = child's control window
 constexpr UINT kRunRound = WM_APP + 2;    // host -> child: send the icon messages
@@ -59,16 +59,16 @@ UniqueWindow g_top, g_inner;
 LRESULT CALLBACK ChildProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == kRunRound) {
     if (!g_top) {
-      g_top.reset(MakeWindow(L"hooked top-level"));
-      g_inner.reset(MakeWindow(L"hooked child", WS_CHILD | WS_VISIBLE, g_top.get()));
+      g_top.Reset(MakeWindow(L"hooked top-level"));
+      g_inner.Reset(MakeWindow(L"hooked child", WS_CHILD | WS_VISIBLE, g_top.Get()));
     }
     // Sent from the windows' own thread: only then does Wine run this thread's hook.
-    SendMessageW(g_top.get(), WM_SETICON, ICON_BIG, 0);
-    SendMessageW(g_top.get(), WM_SETICON, ICON_SMALL, 0);
-    SendMessageW(g_inner.get(), WM_SETICON, ICON_BIG, 0);
-    SendMessageW(g_top.get(), WM_GETICON, ICON_BIG, 0);
-    PostMessageW(g_host, kRoundDone, reinterpret_cast<WPARAM>(g_top.get()),
-                 reinterpret_cast<LPARAM>(g_inner.get()));
+    SendMessageW(g_top.Get(), WM_SETICON, ICON_BIG, 0);
+    SendMessageW(g_top.Get(), WM_SETICON, ICON_SMALL, 0);
+    SendMessageW(g_inner.Get(), WM_SETICON, ICON_BIG, 0);
+    SendMessageW(g_top.Get(), WM_GETICON, ICON_BIG, 0);
+    PostMessageW(g_host, kRoundDone, reinterpret_cast<WPARAM>(g_top.Get()),
+                 reinterpret_cast<LPARAM>(g_inner.Get()));
     return 0;
   }
   if (message == kQuit) {
@@ -85,14 +85,14 @@ int RunChild(const char* hostWindow) {
   if (!RegisterWindowClass(ChildProc)) return 90;
   UniqueWindow control(MakeWindow(L"child control", 0));
   if (!control) return 91;
-  PostMessageW(g_host, kChildReady, reinterpret_cast<WPARAM>(control.get()), 0);
+  PostMessageW(g_host, kChildReady, reinterpret_cast<WPARAM>(control.Get()), 0);
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
-  g_inner.reset();
-  g_top.reset();
+  g_inner.Reset();
+  g_top.Reset();
   return static_cast<int>(AccessViolationGuard::count());
 }
 
@@ -137,7 +137,7 @@ class Host {
   void PumpPastOneTick() { shell::PumpMessagesFor(kPastOneTickMs, Observer()); }
   int StopChild();
 
-  HWND main() const { return main_.get(); }
+  HWND main() const { return main_.Get(); }
 
  private:
   shell::MessageObserver Observer() {
@@ -163,12 +163,12 @@ class Host {
 };
 
 bool Host::Start() {
-  main_.reset(MakeWindow(L"host main", 0));
+  main_.Reset(MakeWindow(L"host main", 0));
   if (!main_) return false;
   wchar_t self[MAX_PATH];
   GetModuleFileNameW(nullptr, self, MAX_PATH);
   std::wstring command = L"\"" + std::wstring(self) + L"\" --child " +
-                         std::to_wstring(reinterpret_cast<std::uintptr_t>(main_.get()));
+                         std::to_wstring(reinterpret_cast<std::uintptr_t>(main_.Get()));
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   if (!CreateProcessW(self, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,

@@ -21,13 +21,13 @@
 #include "host/contract.h"
 #include "host/shell/message_pump.h"
 #include "host/shell/shell_chain.h"
-#include "host/shell/unique_window.h"
+#include "host/win32_handles.h"
 #include "tests/hooklib/wine_support.h"
 
 namespace quillon::proof {
 namespace {
 
-using shell::UniqueWindow;
+using quillon::UniqueWindow;
 
 constexpr UINT kChildReady = WM_APP + 1;  // child -> host: wParam top-level, lParam child window
 constexpr UINT kChildDone = WM_APP + 2;   // child -> host: wParam = WM_SETICON sent
@@ -59,16 +59,16 @@ int RunChild(HWND host, unsigned count) {
   test::AccessViolationGuard guard;
   if (!RegisterWindowClass()) return 90;
   UniqueWindow top(MakeWindow(L"icon stress top-level", WS_OVERLAPPEDWINDOW));
-  UniqueWindow inner(MakeWindow(L"icon stress child", WS_CHILD | WS_VISIBLE, top.get()));
+  UniqueWindow inner(MakeWindow(L"icon stress child", WS_CHILD | WS_VISIBLE, top.Get()));
   if (!top || !inner) return 91;
-  PostMessageW(host, kChildReady, reinterpret_cast<WPARAM>(top.get()),
-               reinterpret_cast<LPARAM>(inner.get()));
+  PostMessageW(host, kChildReady, reinterpret_cast<WPARAM>(top.Get()),
+               reinterpret_cast<LPARAM>(inner.Get()));
   const HICON icons[] = {LoadIconW(nullptr, IDI_APPLICATION), LoadIconW(nullptr, IDI_WARNING)};
   for (unsigned i = 0; i < count; ++i) {
     // Sent from the windows' own thread: only then does the hook run for them.
     // Mostly the child window: for a top-level window the system also hands the icon to the
     // window manager, which costs far more than the hook and would only measure that.
-    const HWND window = i % 100 == 99 ? top.get() : inner.get();
+    const HWND window = i % 100 == 99 ? top.Get() : inner.Get();
     SendMessageW(window, WM_SETICON, i % 4 < 2 ? ICON_BIG : ICON_SMALL,
                  reinterpret_cast<LPARAM>(icons[i % 2]));
     if (i % 10 == 9) SendMessageW(window, WM_GETICON, ICON_BIG, 0);
@@ -98,7 +98,7 @@ int RunHost(const std::wstring& library, unsigned count) {
   test::Checks checks;
   if (!RegisterWindowClass()) return 1;
   UniqueWindow main(MakeWindow(L"icon stress host main", 0));
-  QCHECK(checks, main && test::WriteLivenessWindow(main.get()));
+  QCHECK(checks, main && test::WriteLivenessWindow(main.Get()));
   shell::ShellChainOptions options;
   options.dialogTitle = contract::DialogTitle<wchar_t>;
   const auto chain = shell::ShellChain::Create(options);
@@ -125,7 +125,7 @@ int RunHost(const std::wstring& library, unsigned count) {
   wchar_t self[MAX_PATH];
   GetModuleFileNameW(nullptr, self, MAX_PATH);
   std::wstring command = L"\"" + std::wstring(self) + L"\" --child " +
-                         std::to_wstring(reinterpret_cast<std::uintptr_t>(main.get())) + L" " +
+                         std::to_wstring(reinterpret_cast<std::uintptr_t>(main.Get())) + L" " +
                          std::to_wstring(count);
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
