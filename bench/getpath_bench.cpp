@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/timing.h"
 #include "host/client/win32_assistant_process.h"
 #include "host/client/win32_liveness.h"
 #include "tests/proof/raw_requester.h"
@@ -36,20 +37,8 @@ using quillon::proof::Reply;
 constexpr wchar_t kEchoClass[] = L"QuillonBenchEcho";
 constexpr wchar_t kStartEvent[] = L"QuillonBenchStart";
 
-double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
-  static const double frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return static_cast<double>(f.QuadPart);
-  }();
-  return static_cast<double>(to.QuadPart - from.QuadPart) / frequency;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
+using quillon::bench::Median;
+using quillon::bench::Seconds;
 
 HWND MakeWindow(const wchar_t* className, WNDPROC proc) {
   WNDCLASSEXW wc{};

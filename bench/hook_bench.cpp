@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/timing.h"
 #include "host/contract.h"
 #include "host/shell/shell_chain.h"
 #include "host/win32_handles.h"
@@ -36,20 +37,8 @@ LRESULT CALLBACK TargetProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
-  static const double frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return static_cast<double>(f.QuadPart);
-  }();
-  return static_cast<double>(to.QuadPart - from.QuadPart) / frequency;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
+using quillon::bench::Median;
+using quillon::bench::Seconds;
 
 enum Config { kNone, kTrivial, kTallyhook, kConfigs };
 
