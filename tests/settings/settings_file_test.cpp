@@ -208,27 +208,16 @@ TYPED_TEST(FileReadTest, FailedAllocationAnywhereInARead) {
   for (int failAt = 1;; ++failAt) {
     SCOPED_TRACE(failAt);
     auto value = TestFixture::T("keep");
-    const auto section = TestFixture::T("Options\\Windows\\Main");
-    const auto key = TestFixture::T("Handle");
-    bool found = false;
-    bool thrown = false;
-    int calls = 0;
-    {
-      ScopedAllocFailure failure(failAt);
-      try {
-        found = this->store.ReadValue(section, key, value);
-      } catch (const std::bad_alloc&) {
-        thrown = true;
-      }
-      calls = AllocFailure::Calls();
-    }
-    if (calls < failAt) {  // the read needed fewer allocations: it ran untouched
-      EXPECT_TRUE(found);
+    const ReadUnderFailure read =
+        ReadWithFailureAt(this->store, failAt, TestFixture::T("Options\\Windows\\Main"),
+                          TestFixture::T("Handle"), value);
+    if (read.calls < failAt) {  // the read needed fewer allocations: it ran untouched
+      EXPECT_TRUE(read.found);
       EXPECT_EQ(Show(value.GetText()), stored);
       break;
     }
-    EXPECT_EQ(thrown, TypeParam::kThrows);
-    EXPECT_FALSE(found);
+    EXPECT_EQ(read.thrown, TypeParam::kThrows);
+    EXPECT_FALSE(read.found);
     const std::string shown = Show(value.GetText());
     EXPECT_TRUE(shown == "keep" || shown == "(absent)") << shown;
   }

@@ -104,28 +104,17 @@ TYPED_TEST(RegistryReadTest, FailedAllocationClosesTheKey) {
   for (int failAt = 1;; ++failAt) {
     SCOPED_TRACE(failAt);
     auto value = TestFixture::T("keep");
-    const auto section = TestFixture::T("Options\\Windows\\Main");
-    const auto key = TestFixture::T("Handle");
-    bool found = false;
-    bool thrown = false;
-    int calls = 0;
-    {
-      ScopedAllocFailure failure(failAt);
-      try {
-        found = this->store.ReadValue(section, key, value);
-      } catch (const std::bad_alloc&) {
-        thrown = true;
-      }
-      calls = AllocFailure::Calls();
-    }
+    const ReadUnderFailure read =
+        ReadWithFailureAt(this->store, failAt, TestFixture::T("Options\\Windows\\Main"),
+                          TestFixture::T("Handle"), value);
     EXPECT_EQ(this->port.openKeys, 0);
-    if (calls < failAt) {
-      EXPECT_TRUE(found);
+    if (read.calls < failAt) {
+      EXPECT_TRUE(read.found);
       EXPECT_EQ(Show(value.GetText()), "4242");
       break;
     }
-    EXPECT_EQ(thrown, TypeParam::kThrows);
-    EXPECT_FALSE(found);
+    EXPECT_EQ(read.thrown, TypeParam::kThrows);
+    EXPECT_FALSE(read.found);
     const std::string shown = Show(value.GetText());
     EXPECT_TRUE(shown == "keep" || shown == "(absent)") << shown;
   }

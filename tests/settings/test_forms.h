@@ -89,4 +89,26 @@ std::string Show(const Ch* text) {
   return shown;
 }
 
+// One ReadValue with the failAt-th allocation failing: what it reported, whether std::bad_alloc
+// came through, and how many allocations it asked for (fewer than failAt: it ran untouched).
+struct ReadUnderFailure {
+  bool found = false;
+  bool thrown = false;
+  int calls = 0;
+};
+
+template <class Store, class Text>
+ReadUnderFailure ReadWithFailureAt(Store& store, int failAt, const Text& section, const Text& key,
+                                   Text& value) {
+  ReadUnderFailure read;
+  ScopedAllocFailure failure(failAt);
+  try {
+    read.found = store.ReadValue(section, key, value);
+  } catch (const std::bad_alloc&) {
+    read.thrown = true;
+  }
+  read.calls = AllocFailure::Calls();
+  return read;
+}
+
 }  // namespace quillon::test
