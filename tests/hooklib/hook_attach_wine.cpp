@@ -152,9 +152,7 @@ int Run(const char* libraryArgument) {
 
   QCHECK(checks, AccessViolationGuard::count() == 0);
   RemoveSettingsFile();
-  std::printf("%s: %d failure(s)\n", checks.failures() == 0 ? "PASSED" : "FAILED",
-              checks.failures());
-  return checks.failures() == 0 ? 0 : 1;
+  return checks.Verdict();
 }
 
 }  // namespace

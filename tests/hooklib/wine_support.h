@@ -49,6 +49,11 @@ class Checks {
     std::fflush(stdout);
   }
   int failures() const { return failures_; }
+  // Prints the verdict and returns the program's exit code.
+  int Verdict() const {
+    std::printf("%s: %d failure(s)\n", failures_ == 0 ? "PASSED" : "FAILED", failures_);
+    return failures_ == 0 ? 0 : 1;
+  }
 
  private:
   int failures_ = 0;

@@ -269,8 +269,7 @@ int RunCoordinator() {
   QCHECK(checks, test::AccessViolationGuard::count() == 0);
   RemoveLivenessFiles();
   DestroyWindow(main);
-  std::printf("%s\n", checks.failures() == 0 ? "PASSED" : "FAILED");
-  return checks.failures() == 0 ? 0 : 1;
+  return checks.Verdict();
 }
 
 }  // namespace

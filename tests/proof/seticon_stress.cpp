@@ -192,8 +192,7 @@ int RunHost(const std::wstring& library, unsigned count) {
   RemovePropW(tally.dialog, contract::HookProperty<wchar_t>);
   test::RemoveSettingsFile();  // leave no liveness value of a dead window to later tests
   QCHECK(checks, test::AccessViolationGuard::count() == 0);
-  std::printf("%s\n", checks.failures() == 0 ? "PASSED" : "FAILED");
-  return checks.failures() == 0 ? 0 : 1;
+  return checks.Verdict();
 }
 
 unsigned ParseCount(const char* text) {
