@@ -28,6 +28,9 @@ CWnd* ObjectOf(HWND window) { return static_cast<CWnd*>(GetPropW(window, kEntity
 
 }  // namespace
 
+CWnd* CWnd::creating_ = nullptr;
+DWORD CWnd::creatingThread_ = 0;
+
 void AddWndFactory(const WndFactoryEntry& entry) { Factories().push_back(&entry); }
 
 void RemoveWndFactory(const WndFactoryEntry& entry) {
@@ -56,8 +59,16 @@ bool CWnd::Create(DWORD exStyle, DWORD style, HWND parent, HMENU menu) {
   EnsureRegistered();  // a failed registration (class exists already) does not stop us
   Destroy();
   const HINSTANCE instance = GetModuleHandleW(nullptr);
+  // Windows are made one at a time on a thread, but a window procedure may create another
+  // window while handling a message of the first: keep the outer claim and restore it after.
+  CWnd* const outer = creating_;
+  const DWORD outerThread = creatingThread_;
+  creating_ = this;
+  creatingThread_ = GetCurrentThreadId();
   hWnd_ = CreateWindowExW(exStyle, ClassName(), L"", style, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0,
                           parent, menu, instance, this);
+  creating_ = outer;
+  creatingThread_ = outerThread;
   return hWnd_ != nullptr;
 }
 
@@ -165,10 +176,18 @@ LRESULT CALLBACK CWnd::StaticWndProc(HWND window, UINT message, WPARAM wParam,
         return 0;
       case WM_NCCREATE: {
         if (lParam == 0) return 0;
+        // A window that has its object already is alive: this WM_NCCREATE came from outside,
+        // and it is handled like any other message, its creation parameter never looked at.
+        if (ObjectOf(window) != nullptr) break;
         const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-        if (auto* object = static_cast<CWnd*>(create->lpCreateParams)) {
-          object->hWnd_ = window;
-          SetPropW(window, kEntityProperty, object);
+        if (create->lpCreateParams != nullptr) {
+          // Only the object that is making this very window, on this thread, is taken; it
+          // claims one window, so a second WM_NCCREATE during the same Create binds nothing.
+          if (create->lpCreateParams == creating_ && creatingThread_ == GetCurrentThreadId() &&
+              creating_->hWnd_ == nullptr) {
+            creating_->hWnd_ = window;
+            SetPropW(window, kEntityProperty, creating_);
+          }
         } else if (CWnd* made = CreateByClassName(window)) {
           SetPropW(window, kEntityProperty, made);
           made->madeByRegistry_ = true;

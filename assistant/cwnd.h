@@ -70,6 +70,12 @@ class CWnd {
   void SetPreviousWndProc(WNDPROC previous) noexcept { previousWndProc_ = previous; }
 
  private:
+  // The object whose Create is making a window on this thread right now. Only that window's
+  // WM_NCCREATE may bind it: any other process can send a live window a WM_NCCREATE, and the
+  // system hands the sender's creation parameter on with it.
+  static CWnd* creating_;
+  static DWORD creatingThread_;
+
   HWND hWnd_ = nullptr;
   WNDPROC previousWndProc_ = nullptr;
   int attached_ = 0;

@@ -1,6 +1,7 @@
 #include "hooklib/hook_proc.h"
 
 #include "hooklib/hook_call.h"
+#include "hooklib/module_lifetime.h"
 #include "hooklib/module_state.h"
 #include "hooklib/watchdog.h"
 
@@ -17,24 +18,44 @@ struct Win32HookPort {
   }
 };
 
+// A tick's calls. The release is only noted here: TimerProc asks for it as its very last step.
 class Win32WatchdogPort final : public quillon::WatchdogPort {
  public:
+  explicit Win32WatchdogPort(UINT_PTR timer) : timer_(timer) {}
+
   bool IsWindow(std::uintptr_t window) override {
     return ::IsWindow(reinterpret_cast<HWND>(window)) != 0;
   }
   void Unhook(std::uintptr_t hook) override { UnhookWindowsHookEx(reinterpret_cast<HHOOK>(hook)); }
+  bool HookCallsInFlight() override { return g_lHookCalls.load() != 0; }
+  // Called during a tick, so on the timer's own thread, with the id the system just passed.
+  void StopTimer() override {
+    KillTimer(nullptr, timer_);
+    g_dwWatchdogThread = 0;
+  }
+  void ReleaseModule() override { release_ = true; }
+
+  bool release() const { return release_; }
+
+ private:
+  UINT_PTR timer_;
+  bool release_ = false;
 };
 
 }  // namespace
 
 extern "C" LRESULT CALLBACK HookProc(int code, WPARAM wParam, LPARAM lParam) {
+  const quillon::HookCallScope counted(g_lHookCalls);
   Win32HookPort port;
   return quillon::HandleHookCall<CWPRETSTRUCT>(port, reinterpret_cast<std::uintptr_t>(g_hHostDlg),
                                                code, wParam, lParam);
 }
 
-void CALLBACK TimerProc(HWND, UINT, UINT_PTR, DWORD) {
-  Win32WatchdogPort port;
-  quillon::WatchdogTick<quillon::CSettingsA, quillon::CTextA>(
-      g_settings, port, reinterpret_cast<std::uintptr_t>(g_hHook));
+void CALLBACK TimerProc(HWND, UINT, UINT_PTR timer, DWORD) {
+  Win32WatchdogPort port(timer);
+  g_eWatchdogStage = quillon::WatchdogTick<quillon::CSettingsA, quillon::CTextA>(
+      g_settings, port,
+      {reinterpret_cast<std::uintptr_t>(g_hHook), reinterpret_cast<std::uintptr_t>(g_hHostDlg)},
+      g_eWatchdogStage);
+  if (port.release()) quillon::ReleaseModuleLater(g_hWatchdogModule);
 }

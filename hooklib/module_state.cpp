@@ -9,7 +9,11 @@ HWND g_hTaskSwWnd = nullptr;
 HWND g_hHostDlg = nullptr;
 HHOOK g_hHook = nullptr;
 UINT_PTR g_idTimer = 0;
-DWORD g_dwTimerThread = 0;
+
+HMODULE g_hWatchdogModule = nullptr;
+std::atomic<DWORD> g_dwWatchdogThread{0};
+quillon::WatchdogStage g_eWatchdogStage = quillon::WatchdogStage::kRetired;
+std::atomic<long> g_lHookCalls{0};
 
 quillon::CSettingsA g_settings(false, quillon::CTextA(quillon::contract::Firm<char>),
                                quillon::CTextA(quillon::contract::App<char>),

@@ -35,9 +35,12 @@ class CSettingsT {
   using Port = SettingsPort<Ch>;
   using Placeholders = PlaceholderList<Ch, Alloc>;
 
-  // Room for a settings-file value before the first read; grown while a read may have been cut.
+  // Room for a settings-file value before the first read. Every read costs what the whole file
+  // costs, so a value that was cut is read again at once with room for the whole file, which
+  // no value in it can exceed; where the file's size cannot be had, the room doubles. Either
+  // way a long value takes a handful of reads, not one per 256 characters (a million digits
+  // would take 4000).
   static constexpr std::size_t kFirstReadChars = 768;
-  static constexpr std::size_t kReadGrowthChars = 256;
 
   CSettingsT(bool useRegistry, const Text& firm, const Text& app, Port& port)
       : useRegistry_(useRegistry), firm_(firm), app_(app), port_(&port) {
@@ -139,7 +142,7 @@ class CSettingsT {
         value = EmptyText();  // as for a file that is not there
         return false;
     }
-    for (std::size_t size = kFirstReadChars;; size += kReadGrowthChars) {
+    for (std::size_t size = kFirstReadChars;; size = GrownReadSize(size, file)) {
       PolicyBuffer<Ch, Alloc> buffer(size);
       if (!buffer) return false;
       buffer.get()[0] = Ch(0);
@@ -213,6 +216,17 @@ class CSettingsT {
   static const Ch* EmptyText() noexcept {
     static constexpr Ch kEmpty[1] = {Ch(0)};
     return kEmpty;
+  }
+
+  // The next read's room: the file's size plus a terminator, or twice the last room when that
+  // is more (or the size is unknown). Past half the address space it asks for everything,
+  // which no allocation satisfies, so the read ends as after any failed allocation.
+  std::size_t GrownReadSize(std::size_t size, const Ch* file) const {
+    const std::size_t doubled = size <= SIZE_MAX / 2 ? size * 2 : SIZE_MAX;
+    std::uint64_t bytes = 0;
+    if (!port_->FileBytes(file, bytes) || bytes >= SIZE_MAX) return doubled;
+    const auto whole = static_cast<std::size_t>(bytes) + 1;
+    return whole > doubled ? whole : doubled;
   }
 
   static Ch* Put(Ch* to, const Ch* from, std::size_t count) noexcept {

@@ -27,6 +27,10 @@ class SettingsPort {
   virtual std::size_t ReadProfileString(const Ch* section, const Ch* key, Ch* buffer,
                                         std::size_t size, const Ch* file) = 0;
 
+  // The size of the file in bytes; false when it cannot be had. No value in a settings file is
+  // longer, in characters of either form, than the file is in bytes.
+  virtual bool FileBytes(const Ch* /*path*/, std::uint64_t& /*bytes*/) { return false; }
+
   // RegOpenKeyEx(HKEY_CURRENT_USER, path, 0, KEY_READ). true with an open key on success.
   virtual bool OpenKey(const Ch* path, RegistryKey& key) = 0;
   // RegQueryValueEx without a type: data may be null to learn the size. On entry `bytes` is the

@@ -65,6 +65,19 @@ class Win32SettingsPortImpl final : public SettingsPort<Ch> {
     }
   }
 
+  bool FileBytes(const Ch* path, std::uint64_t& bytes) override {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    BOOL ok;
+    if constexpr (kAnsi) {
+      ok = GetFileAttributesExA(path, GetFileExInfoStandard, &data);
+    } else {
+      ok = GetFileAttributesExW(path, GetFileExInfoStandard, &data);
+    }
+    if (!ok) return false;
+    bytes = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+    return true;
+  }
+
   bool OpenKey(const Ch* path, RegistryKey& key) override {
     HKEY opened = nullptr;
     LSTATUS status;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -469,6 +470,144 @@ TEST_F(SidecarTest, ALiveHandleOutlastsARealExpiryADeadOneEndsTheNext) {
   EXPECT_EQ(sidecar_.WaitForExit(12s), -1) << "ended although the host window lives";
   WriteHandle(Decimal(DeadWindow()));
   EXPECT_EQ(sidecar_.WaitForExit(12s), 0);
+}
+
+// ---- a hostile desktop ------------------------------------------------------------------------
+
+// Sidecar64 still serves: a GetPath is answered, the mutex is free, the program runs.
+#define EXPECT_STILL_SERVING()                                \
+  do {                                                        \
+    ASSERT_TRUE(sidecar_.Running()) << "Sidecar64 ended";     \
+    ASSERT_TRUE(Request(GetPathRequest(replyWindow_)));       \
+    ExpectReply(replyWindow_, OwnPath());                     \
+    EXPECT_EQ(TryMutex(), static_cast<DWORD>(WAIT_OBJECT_0)); \
+  } while (false)
+
+// An address that is writable in every process: a writable section of ntdll, which the system
+// maps at the same address everywhere.
+void* SharedWritableAddress() {
+  auto* base = reinterpret_cast<std::uint8_t*>(GetModuleHandleW(L"ntdll.dll"));
+  if (base == nullptr) return nullptr;
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+  for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
+    if ((section->Characteristics & IMAGE_SCN_MEM_WRITE) != 0) {
+      return base + section->VirtualAddress + 64;
+    }
+  }
+  return nullptr;
+}
+
+// Another process sends the live window creation messages whose creation parameter it chose;
+// the system copies the sender's CREATESTRUCT across, parameter included.
+TEST_F(SidecarTest, ForgedCreationMessagesDecideNothing) {
+  StartSidecar();
+  void* const shared = SharedWritableAddress();
+  ASSERT_NE(shared, nullptr);
+  const struct {
+    const char* name;
+    void* parameter;
+  } forgeries[] = {
+      {"wild pointer", reinterpret_cast<void*>(static_cast<std::uintptr_t>(0x00007ff0deadbee0))},
+      {"memory writable in every process", shared},
+      {"zero", nullptr},
+  };
+  for (const auto& forged : forgeries) {
+    SCOPED_TRACE(forged.name);
+    for (const UINT message : {UINT{WM_NCCREATE}, UINT{WM_CREATE}}) {
+      CREATESTRUCTW create{};
+      create.lpCreateParams = forged.parameter;
+      Send(message, 0, reinterpret_cast<LPARAM>(&create));
+      EXPECT_STILL_SERVING();
+    }
+  }
+}
+
+// Every message number below WM_USER, from another process, with parameters the system hands
+// on as they are. Left out: what ends Sidecar64 by design (WM_DESTROY, WM_CLOSE, WM_QUIT,
+// WM_ENDSESSION), the request channel itself (WM_NULL takes the mutex until the next
+// WM_COPYDATA), and the messages whose parameters point to data that the system marshals for
+// the sender, so that a forged pointer would only fault in the sender's own copy.
+// Wine's, not ours: WM_ASKCBFORMATNAME with a size of all ones ends the receiving process inside
+// Wine's copying of the reply buffer, before any window procedure runs (seen with a bare window
+// whose procedure answers everything with 0); it is a marshalled message anyway.
+bool SweepLeavesOut(UINT message) {
+  switch (message) {
+    case WM_NULL:
+    case WM_DESTROY:
+    case WM_CLOSE:
+    case WM_QUIT:
+    case WM_ENDSESSION:
+    case WM_COPYDATA:
+    // Pointers the system marshals:
+    case WM_CREATE:
+    case WM_SETTEXT:
+    case WM_GETTEXT:
+    case WM_WININICHANGE:
+    case WM_DEVMODECHANGE:
+    case WM_GETMINMAXINFO:
+    case WM_DRAWITEM:
+    case WM_MEASUREITEM:
+    case WM_DELETEITEM:
+    case WM_COMPAREITEM:
+    case WM_WINDOWPOSCHANGING:
+    case WM_WINDOWPOSCHANGED:
+    case WM_HELP:
+    case WM_STYLECHANGING:
+    case WM_STYLECHANGED:
+    case WM_NCCREATE:
+    case WM_NCCALCSIZE:
+    case WM_GETDLGCODE:
+    case WM_ASKCBFORMATNAME:
+      return true;
+    default:
+      return false;
+  }
+}
+
+TEST_F(SidecarTest, EveryMessageFromAnotherProcessLeavesItServing) {
+  StartSidecar();
+  constexpr auto kSweepLimit = 120s;
+  constexpr UINT kBatch = 64;
+  const std::pair<WPARAM, LPARAM> parameters[] = {{0, 0}, {1, 2}, {~WPARAM{0}, ~LPARAM{0}}};
+  const auto start = std::chrono::steady_clock::now();
+  for (UINT first = 0; first < WM_USER; first += kBatch) {
+    for (UINT message = first; message < first + kBatch; ++message) {
+      if (SweepLeavesOut(message)) continue;
+      for (const auto& [wParam, lParam] : parameters) {
+        DWORD_PTR result = 0;
+        SendMessageTimeoutW(receiveWindow_, message, wParam, lParam, SMTO_ABORTIFHUNG, 2000,
+                            &result);
+      }
+    }
+    SCOPED_TRACE(::testing::Message()
+                 << "after messages " << first << " to " << first + kBatch - 1);
+    EXPECT_STILL_SERVING();
+    ASSERT_LT(std::chrono::steady_clock::now() - start, kSweepLimit);
+  }
+}
+
+// A liveness value of a million digits (leading zeros, then the live handle): a tick reads the
+// whole value, and a request that arrives meanwhile waits only for what is left of the tick.
+TEST_F(SidecarTest, AMillionDigitHandleCostsATickNoMoreThanAFewReads) {
+  const std::wstring handle = Decimal(replyWindow_);
+  StartSidecarWith(std::wstring(1000000 - handle.size(), L'0') + handle);
+  constexpr auto kTickBudget = 100ms;
+  for (const auto delay : {0ms, 5ms, 20ms, 40ms}) {
+    PostMessageW(receiveWindow_, WM_TIMER, 678, 0);
+    std::this_thread::sleep_for(delay);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(Request(GetPathRequest(replyWindow_)));
+    const auto took = std::chrono::steady_clock::now() - start;
+    ExpectReply(replyWindow_, OwnPath());
+    std::printf("request %lld ms after a tick began: answered in %lld ms\n",
+                static_cast<long long>(delay.count()),
+                static_cast<long long>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+    EXPECT_LT(took, kTickBudget);
+  }
+  EXPECT_EQ(sidecar_.WaitForExit(500ms), -1) << "the long value named a live window";
 }
 
 // A 32-bit target: its start costs about a minute here, so it is started once, up front, and

@@ -29,14 +29,28 @@ class FakeWatchdogPort final : public WatchdogPort {
     checked.push_back(window);
     return live.count(window) != 0;
   }
-  void Unhook(std::uintptr_t hook) override { unhooked.push_back(hook); }
+  void Unhook(std::uintptr_t hook) override {
+    unhooked.push_back(hook);
+    calls.push_back("unhook");
+  }
+  bool HookCallsInFlight() override { return inFlight; }
+  void StopTimer() override { calls.push_back("stop timer"); }
+  void ReleaseModule() override { calls.push_back("release module"); }
 
   std::set<std::uintptr_t> live;
+  bool inFlight = false;
   std::vector<std::uintptr_t> checked;
   std::vector<std::uintptr_t> unhooked;
+  std::vector<std::string> calls;  // everything but the window checks, in order
 };
 
 constexpr std::uintptr_t kHook = 0xB00C;
+constexpr std::uintptr_t kDialog = 0xD1A;
+constexpr WatchdogTarget kTarget{kHook, kDialog};
+
+WatchdogStage Tick(FakeSettings& settings, FakeWatchdogPort& port, WatchdogStage stage) {
+  return WatchdogTick<FakeSettings, CTextA>(settings, port, kTarget, stage);
+}
 
 struct TickCase {
   const char* name;
@@ -66,36 +80,89 @@ TEST_P(WatchdogTickCase, RemovesTheHookUnlessTheValueNamesALiveWindow) {
   const TickCase& c = GetParam();
   FakeSettings settings{c.stored, {}};
   FakeWatchdogPort port;
-  port.live = {123, 0xFFFFFFFFu};
+  port.live = {123, 0xFFFFFFFFu, kDialog};
 
-  WatchdogTick<FakeSettings, CTextA>(settings, port, kHook);
+  const WatchdogStage after = Tick(settings, port, WatchdogStage::kWatching);
 
   EXPECT_EQ(settings.asked, std::vector<std::string>{"Options\\Windows\\Main|Handle"});
   if (c.checkedWindow) {
-    EXPECT_EQ(port.checked, std::vector<std::uintptr_t>{*c.checkedWindow});
+    ASSERT_FALSE(port.checked.empty());
+    EXPECT_EQ(port.checked[0], *c.checkedWindow);
   } else {
     EXPECT_TRUE(port.checked.empty());
   }
   if (c.removes) {
     EXPECT_EQ(port.unhooked, std::vector<std::uintptr_t>{kHook});
+    EXPECT_EQ(after, WatchdogStage::kRetiring);
   } else {
     EXPECT_TRUE(port.unhooked.empty());
+    EXPECT_EQ(after, WatchdogStage::kWatching);
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, WatchdogTickCase, testing::ValuesIn(kTickCases),
                          [](const auto& param) { return std::string(param.param.name); });
 
-TEST(WatchdogTick, AsksAgainOnEveryTickWhileTheHostStaysGoneAndStopsWhenItIsBack) {
+TEST(WatchdogTick, HostGoneAsksForTheRemovalOnceThenStopsAndLetsTheModuleGo) {
   FakeSettings settings{"77", {}};
   FakeWatchdogPort port;
-  WatchdogTick<FakeSettings, CTextA>(settings, port, kHook);
-  WatchdogTick<FakeSettings, CTextA>(settings, port, kHook);
-  EXPECT_EQ(port.unhooked, (std::vector<std::uintptr_t>{kHook, kHook}));
+  port.live = {kDialog};
 
+  WatchdogStage stage = Tick(settings, port, WatchdogStage::kWatching);
+  EXPECT_EQ(stage, WatchdogStage::kRetiring);
+  EXPECT_EQ(port.calls, std::vector<std::string>{"unhook"});
+
+  // The host coming back changes nothing now: the removal has been asked for.
   port.live.insert(77);
-  WatchdogTick<FakeSettings, CTextA>(settings, port, kHook);
-  EXPECT_EQ(port.unhooked.size(), 2u);
+  stage = Tick(settings, port, stage);
+  EXPECT_EQ(stage, WatchdogStage::kRetired);
+  EXPECT_EQ(port.calls, (std::vector<std::string>{"unhook", "stop timer", "release module"}));
+  EXPECT_EQ(settings.asked.size(), 1u) << "a retiring tick reads no settings";
+
+  stage = Tick(settings, port, stage);
+  EXPECT_EQ(stage, WatchdogStage::kRetired);
+  EXPECT_EQ(port.calls.size(), 3u);
+  EXPECT_EQ(settings.asked.size(), 1u);
+}
+
+TEST(WatchdogTick, HostAliveButDialogGoneRetiresWithoutTouchingTheHook) {
+  FakeSettings settings{"77", {}};
+  FakeWatchdogPort port;
+  port.live = {77};
+
+  WatchdogStage stage = Tick(settings, port, WatchdogStage::kWatching);
+  EXPECT_EQ(stage, WatchdogStage::kRetiring);
+  EXPECT_EQ(port.checked, (std::vector<std::uintptr_t>{77, kDialog}));
+  stage = Tick(settings, port, stage);
+  EXPECT_EQ(stage, WatchdogStage::kRetired);
+  EXPECT_EQ(port.calls, (std::vector<std::string>{"stop timer", "release module"}));
+}
+
+TEST(WatchdogTick, HostAndDialogAliveKeepWatching) {
+  FakeSettings settings{"77", {}};
+  FakeWatchdogPort port;
+  port.live = {77, kDialog};
+  WatchdogStage stage = WatchdogStage::kWatching;
+  for (int i = 0; i < 3; ++i) stage = Tick(settings, port, stage);
+  EXPECT_EQ(stage, WatchdogStage::kWatching);
+  EXPECT_TRUE(port.calls.empty());
+  EXPECT_EQ(settings.asked.size(), 3u);
+}
+
+TEST(WatchdogTick, RetiringWaitsWhileAHookCallIsStillRunning) {
+  FakeSettings settings{std::nullopt, {}};
+  FakeWatchdogPort port;
+  port.inFlight = true;
+  WatchdogStage stage = Tick(settings, port, WatchdogStage::kRetiring);
+  stage = Tick(settings, port, stage);
+  EXPECT_EQ(stage, WatchdogStage::kRetiring);
+  EXPECT_TRUE(port.calls.empty());
+
+  port.inFlight = false;
+  stage = Tick(settings, port, stage);
+  EXPECT_EQ(stage, WatchdogStage::kRetired);
+  EXPECT_EQ(port.calls, (std::vector<std::string>{"stop timer", "release module"}));
+  EXPECT_TRUE(settings.asked.empty());
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <tuple>
@@ -30,8 +31,9 @@ class FakeSettingsPort final : public SettingsPort<Ch> {
   std::vector<String> created;  // CreateFolder calls, in order
   // (file, section, key) -> value
   std::map<std::tuple<String, String, String>, String> profile;
-  std::vector<std::size_t> offeredSizes;  // buffer sizes of the profile reads, in order
-  std::vector<String> readFiles;          // file paths of the profile reads
+  std::vector<std::size_t> offeredSizes;   // buffer sizes of the profile reads, in order
+  std::vector<String> readFiles;           // file paths of the profile reads
+  std::optional<std::uint64_t> fileBytes;  // what FileBytes reports; unknown when empty
 
   // Registry: path -> value name -> stored bytes.
   std::map<String, std::map<String, std::vector<std::uint8_t>>> registry;
@@ -65,6 +67,12 @@ class FakeSettingsPort final : public SettingsPort<Ch> {
     for (std::size_t i = 0; i < count; ++i) buffer[i] = value[i];
     buffer[count] = Ch(0);
     return count;
+  }
+
+  bool FileBytes(const Ch*, std::uint64_t& bytes) override {
+    if (!fileBytes) return false;
+    bytes = *fileBytes;
+    return true;
   }
 
   bool OpenKey(const Ch* path, RegistryKey& key) override {

@@ -2,6 +2,8 @@
 // long-path guard and what a failed allocation leaves behind.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <new>
 #include <string>
 #include <vector>
@@ -62,21 +64,37 @@ TYPED_TEST(FileReadTest, ReadGrowsUntilTheValueFits) {
     std::size_t length;
     bool found;
     std::vector<std::size_t> sizes;
+    std::optional<std::uint64_t> fileBytes = std::nullopt;
   };
   const Case cases[] = {
       {"missing key", false, 0, false, {768}},
       {"empty value", true, 0, false, {768}},
       {"one character", true, 1, true, {768}},
       {"766", true, 766, true, {768}},
-      {"767 fills the first buffer exactly", true, 767, true, {768, 1024}},
-      {"768", true, 768, true, {768, 1024}},
-      {"1023", true, 1023, true, {768, 1024, 1280}},
-      {"2000", true, 2000, true, {768, 1024, 1280, 1536, 1792, 2048}},
+      {"767 fills the first buffer exactly", true, 767, true, {768, 1536}},
+      {"768", true, 768, true, {768, 1536}},
+      {"1534", true, 1534, true, {768, 1536}},
+      {"1535 fills the second buffer exactly", true, 1535, true, {768, 1536, 3072}},
+      {"2000", true, 2000, true, {768, 1536, 3072}},
+      {"a million: the room doubles",
+       true,
+       1000000,
+       true,
+       {768, 1536, 3072, 6144, 12288, 24576, 49152, 98304, 196608, 393216, 786432, 1572864}},
+      {"a million, the file's size known: room for the whole file",
+       true,
+       1000000,
+       true,
+       {768, 1000051},
+       1000050},
+      {"a small file still doubles", true, 800, true, {768, 1536}, 830},
+      {"a file that grew since its size was taken", true, 3000, true, {768, 2001, 4002}, 2000},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     this->port.profile.clear();
     this->port.offeredSizes.clear();
+    this->port.fileBytes = c.fileBytes;
     const std::string expected = Counting(c.length);
     if (c.stored) this->SetStored(TestFixture::L(expected.c_str()));
     auto value = TestFixture::T("keep");

@@ -1,0 +1,247 @@
+// The watchdog's hold on the library, in one process. Copies of the library attach armed and are
+// freed the way the system frees a hook library: once, on the thread that armed the timer or on
+// another one. The arming thread then pumps on through several ticks, with a vectored exception
+// handler watching and a second thread checking that it keeps answering. Every tick reads a
+// liveness value of a million digits (leading zeros, then the host's handle), so the cost of a
+// tick is measured too. Then the host goes, and each copy must leave the process within two
+// ticks; after that no tick may arrive at all.
+//
+//   hook_unload_wine <library>
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/contract.h"
+#include "host/shell/message_pump.h"
+#include "host/shell/shell_chain.h"
+#include "host/win32_handles.h"
+#include "tests/hooklib/wine_support.h"
+
+namespace quillon::test {
+namespace {
+
+using shell::ShellChain;
+
+constexpr DWORD kTickMs = contract::kWatchdogPeriodMs;
+// The module goes back a second after the watchdog retires; under qemu a 32-bit unload is slow.
+constexpr DWORD kReleaseSlackMs = 3000;
+constexpr double kTickBudgetMs = 100;
+constexpr std::size_t kLivenessDigits = 1000000;
+
+enum class FreedBy {
+  kArmingThread,     // FreeLibrary right after LoadLibrary, on the thread that armed the timer
+  kOtherThread,      // FreeLibrary once on a second thread, as the system may do
+  kArmingThreadEnd,  // the arming thread frees it and ends: its timer ends with it
+  kDialogGone,       // freed on the arming thread; then the host's dialog goes, the host stays
+};
+
+struct Case {
+  const wchar_t* name;
+  FreedBy freedBy;
+  bool staysWhileHostLives;
+};
+
+const Case kCases[] = {
+    {L"FreedOnArmingThread", FreedBy::kArmingThread, true},
+    {L"FreedOnOtherThread", FreedBy::kOtherThread, true},
+    {L"ArmingThreadEnds", FreedBy::kArmingThreadEnd, false},
+    {L"HostDialogGone", FreedBy::kDialogGone, false},
+};
+
+struct Loaded {
+  const Case* what;
+  std::wstring path;
+};
+
+bool IsLoaded(const Loaded& loaded) { return GetModuleHandleW(loaded.path.c_str()) != nullptr; }
+
+// Pumps this thread's messages for `milliseconds`, timing every window-less WM_TIMER: no other
+// thread timer runs in this process, so each of them is a watchdog tick of some copy.
+struct Ticks {
+  int count = 0;
+  double slowestMs = 0;
+};
+
+void Pump(DWORD milliseconds, Ticks& ticks) {
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  const ULONGLONG end = GetTickCount64() + milliseconds;
+  for (ULONGLONG now = GetTickCount64(); now < end; now = GetTickCount64()) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      const bool tick = msg.message == WM_TIMER && msg.hwnd == nullptr;
+      LARGE_INTEGER before, after;
+      QueryPerformanceCounter(&before);
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+      QueryPerformanceCounter(&after);
+      if (!tick) continue;
+      ++ticks.count;
+      const double ms = 1000.0 * static_cast<double>(after.QuadPart - before.QuadPart) /
+                        static_cast<double>(frequency.QuadPart);
+      if (ms > ticks.slowestMs) ticks.slowestMs = ms;
+    }
+  }
+}
+
+// From a second thread, sends a message to a window of the pumping thread every 50 ms and keeps
+// the slowest answer: a thread stuck in a tick, or dead, shows here.
+class Prober {
+ public:
+  explicit Prober(HWND target) : thread_([this, target] { Run(target); }) {}
+  ~Prober() { Stop(); }
+  Prober(const Prober&) = delete;
+  Prober& operator=(const Prober&) = delete;
+
+  void Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  int unanswered() const { return unanswered_; }
+  ULONGLONG slowestMs() const { return slowestMs_; }
+
+ private:
+  void Run(HWND target) {
+    while (!stop_) {
+      const ULONGLONG before = GetTickCount64();
+      DWORD_PTR result = 0;
+      if (SendMessageTimeoutW(target, WM_APP, 0, 0, SMTO_NORMAL, 5000, &result) == 0) {
+        ++unanswered_;
+      }
+      const ULONGLONG took = GetTickCount64() - before;
+      if (took > slowestMs_) slowestMs_ = took;
+      Sleep(50);
+    }
+  }
+
+  std::atomic<bool> stop_{false};
+  std::atomic<int> unanswered_{0};
+  std::atomic<ULONGLONG> slowestMs_{0};
+  std::thread thread_;
+};
+
+HWND MakeWindow(const wchar_t* title) {
+  return CreateWindowExW(0, L"STATIC", title, WS_OVERLAPPED, 0, 0, 50, 50, nullptr, nullptr,
+                         nullptr, nullptr);
+}
+
+void StoreHook(HWND dialog) {
+  SetPropW(dialog, contract::HookProperty<wchar_t>, reinterpret_cast<HANDLE>(0xB00C));
+}
+
+// Loads the copy for `c` the way the case says; the test holds no reference afterwards.
+bool LoadAndFree(Checks& checks, const Case& c, const std::wstring& path) {
+  if (c.freedBy == FreedBy::kArmingThreadEnd) {
+    bool loaded = false;
+    std::thread arming([&] {
+      HMODULE module = LoadLibraryW(path.c_str());
+      loaded = module != nullptr;
+      shell::PumpMessagesFor(300);
+      if (module != nullptr) FreeLibrary(module);
+    });
+    arming.join();
+    return loaded;
+  }
+  HMODULE module = LoadLibraryW(path.c_str());
+  QCHECK(checks, module != nullptr);
+  if (module == nullptr) return false;
+  if (c.freedBy == FreedBy::kOtherThread) {
+    BOOL freed = FALSE;
+    std::thread([&] { freed = FreeLibrary(module); }).join();
+    QCHECK(checks, freed);
+  } else {
+    QCHECK(checks, FreeLibrary(module));
+  }
+  // Armed, the copy holds itself: freeing it did not unmap it.
+  QCHECK(checks, GetModuleHandleW(path.c_str()) == module);
+  return true;
+}
+
+int Run(const char* libraryArgument) {
+  AccessViolationGuard guard;
+  Checks checks;
+  const std::wstring library = WindowsPath(libraryArgument);
+
+  UniqueWindow hostMain(MakeWindow(L"host main"));
+  UniqueWindow probed(MakeWindow(L"probed"));
+  QCHECK(checks, hostMain && probed);
+  wchar_t handle[32];
+  std::swprintf(handle, 32, L"%u",
+                static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(hostMain.Get())));
+  const std::wstring digits = std::wstring(kLivenessDigits - wcslen(handle), L'0') + handle;
+  QCHECK(checks, WriteLivenessValue(digits));
+
+  auto chain = ShellChain::Create({.dialogTitle = contract::DialogTitle<wchar_t>});
+  QCHECK(checks, chain != nullptr);
+  if (chain == nullptr) return checks.Verdict();
+  StoreHook(chain->dialog());
+  // The copy whose dialog goes attaches to a chain of its own, found first once the other
+  // chain's tray is hidden.
+  std::unique_ptr<ShellChain> doomed;
+
+  std::vector<Loaded> loaded;
+  for (const Case& c : kCases) {
+    std::printf("load %ls\n", c.name);
+    if (c.freedBy == FreedBy::kDialogGone) {
+      chain->HideTray();
+      doomed = ShellChain::Create({.dialogTitle = contract::DialogTitle<wchar_t>});
+      QCHECK(checks, doomed != nullptr);
+      if (doomed != nullptr) StoreHook(doomed->dialog());
+    }
+    const std::wstring path =
+        CopyToTemp(library, L"hook-unload", (std::wstring(c.name) + L".dll").c_str());
+    QCHECK(checks, !path.empty());
+    if (LoadAndFree(checks, c, path)) loaded.push_back({&c, path});
+  }
+  doomed.reset();
+
+  Prober prober(probed.Get());
+  std::printf("host alive: two ticks\n");
+  Ticks alive;
+  Pump(2 * kTickMs + kReleaseSlackMs, alive);
+  std::printf("  %d ticks, slowest %.1f ms\n", alive.count, alive.slowestMs);
+  QCHECK(checks, alive.count >= 2);
+  QCHECK(checks, alive.slowestMs < kTickBudgetMs);
+  for (const Loaded& l : loaded) {
+    std::printf("  %ls: %s\n", l.what->name, IsLoaded(l) ? "loaded" : "gone");
+    QCHECK(checks, IsLoaded(l) == l.what->staysWhileHostLives);
+  }
+
+  std::printf("host gone: within two ticks every copy leaves\n");
+  hostMain.Reset();
+  Ticks gone;
+  Pump(2 * kTickMs + kReleaseSlackMs, gone);
+  for (const Loaded& l : loaded) {
+    std::printf("  %ls: %s\n", l.what->name, IsLoaded(l) ? "loaded" : "gone");
+    QCHECK(checks, !IsLoaded(l));
+  }
+  std::printf("afterwards: no tick at all\n");
+  Ticks after;
+  Pump(kTickMs + 1500, after);
+  QCHECK(checks, after.count == 0);
+
+  prober.Stop();
+  std::printf("prober: %d unanswered, slowest %llu ms\n", prober.unanswered(),
+              static_cast<unsigned long long>(prober.slowestMs()));
+  QCHECK(checks, prober.unanswered() == 0);
+  QCHECK(checks, AccessViolationGuard::count() == 0);
+  RemoveSettingsFile();
+  return checks.Verdict();
+}
+
+}  // namespace
+}  // namespace quillon::test
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: hook_unload_wine <library>\n");
+    return 2;
+  }
+  return quillon::test::Run(argv[1]);
+}
