@@ -14,6 +14,7 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 # A Wine-run test program: one CTest entry per binary, bounded in time. Where Wine's 32-bit
 # loader runs under qemu-user, 32-bit processes run slower, so the 32-bit tree's bound is wider.
+# Each one refuses to run outside the tests' own prefix (tests/own_prefix_guard.cpp).
 #   quillon_wine_test(<target> [TIMEOUT s] [ARGS ...])
 function(quillon_wine_test target)
   cmake_parse_arguments(ARG "" "TIMEOUT" "ARGS" ${ARGN})
@@ -24,6 +25,7 @@ function(quillon_wine_test target)
       set(ARG_TIMEOUT 300)
     endif()
   endif()
+  target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/own_prefix_guard.cpp)
   add_test(NAME ${target} COMMAND ${target} ${ARG_ARGS})
   set_tests_properties(${target} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS wine)
 endfunction()

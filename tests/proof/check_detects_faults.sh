@@ -2,11 +2,11 @@
 # The hardening check's own test: run against the deliberately unhardened fixture, it must fail
 # and name every fault the fixture carries.
 #   check_detects_faults.sh <check_pe_hardening.sh> <unhardened image> <machine>
-set -uo pipefail
+set -euo pipefail
 check=$1 image=$2 machine=$3
+status=0  # the check is expected to fail here
 output=$("$check" --file "$image" --machine "$machine" --allow "kernel32.dll user32.dll msvcrt.dll" \
-         --exports HookProc --high-entropy --as-invoker)
-status=$?
+         --exports HookProc --high-entropy --as-invoker) || status=$?
 echo "$output"
 [ "$status" != 0 ] || { echo "the check passed an unhardened image"; exit 1; }
 missing=0

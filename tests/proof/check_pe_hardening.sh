@@ -13,7 +13,7 @@
 # Always checked: the machine, DYNAMIC_BASE, NX_COMPAT, and that no section is both writable and
 # executable. The flags and section characteristics are read from the headers directly (objdump
 # shows them only interpreted); imports, exports and resources through binutils.
-set -uo pipefail
+set -euo pipefail
 
 file="" machine="" allow="" exports="" no_exports=0 high_entropy=0 as_invoker=0
 while [ $# -gt 0 ]; do
@@ -96,9 +96,10 @@ fi
 
 if [ "$as_invoker" = 1 ]; then
   # The RT_MANIFEST resource (type 24) as windres prints it: one quoted line per source line.
+  # An image without resources or without the element is reported below, not an error here.
   manifest=$("$tools-windres" -i "$file" -J coff -O rc 2>/dev/null |
-             sed -n '/^1 24 /,/^END/p' | sed -E 's/^[[:space:]]*"//; s/\\n"$//; s/""/"/g')
-  levels=$(grep -o '<requestedExecutionLevel[^>]*>' <<<"$manifest")
+             sed -n '/^1 24 /,/^END/p' | sed -E 's/^[[:space:]]*"//; s/\\n"$//; s/""/"/g' || true)
+  levels=$(grep -o '<requestedExecutionLevel[^>]*>' <<<"$manifest" || true)
   if [ -z "$manifest" ]; then
     fail "no application manifest (RT_MANIFEST 1)"
   elif [ "$(grep -c . <<<"$levels")" != 1 ]; then
