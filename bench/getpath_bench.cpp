@@ -7,7 +7,11 @@
 // image path in process (OpenProcess, QueryFullProcessImageNameW, CloseHandle). Blocks of full
 // requests and of floor requests alternate; each figure is the median over the blocks.
 //
-//   getpath_roundtrip_ratio        full request / floor (target <= 1.2)
+//   getpath_roundtrip_ratio        full request / floor (for information: the floor pays neither
+//                                  the mutex nor GetModuleFileNameExW)
+//   getpath_protocol_ratio         full request / the same request to protocol_floor, the least
+//                                  program with Sidecar64's class, handshake and calls
+//                                  (target <= 1.05)
 //   getpath_per_second             one requester
 //   getpath_per_second_3           three requester processes at once, all requests together
 //
@@ -115,6 +119,30 @@ bool StartProcess(const std::wstring& arguments, PROCESS_INFORMATION& info) {
   return true;
 }
 
+// protocol_floor.exe, which lies beside this program.
+std::wstring ProtocolFloorPath() {
+  wchar_t self[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring path(self, length);
+  return path.substr(0, path.find_last_of(L'\\') + 1) + L"protocol_floor.exe";
+}
+
+bool StartProtocolFloor(PROCESS_INFORMATION& info, HWND& window) {
+  const HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, L"QuillonBenchProtocolReady");
+  const std::wstring path = ProtocolFloorPath();
+  std::wstring command = L"\"" + path + L"\" QuillonBenchProtocolReady";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  const bool started = CreateProcessW(path.c_str(), command.data(), nullptr, nullptr, FALSE, 0,
+                                      nullptr, nullptr, &startup, &info) != 0 &&
+                       WaitForSingleObject(ready, 30000) == WAIT_OBJECT_0;
+  CloseHandle(ready);
+  if (!started) return false;
+  CloseHandle(info.hThread);
+  window = quillon::FindReceiveWindowOf(info.dwProcessId);
+  return window != nullptr;
+}
+
 // The in-process part of the floor: the target's image path read here.
 bool ReadPathInProcess(HWND target, std::wstring& path) {
   DWORD processId = 0;
@@ -158,6 +186,13 @@ int RunBench(const std::wstring& sidecar, int blocks, int perBlock) {
   }
   if (echo == nullptr) return 1;
 
+  PROCESS_INFORMATION protocolProcess{};
+  HWND protocol = nullptr;
+  if (!StartProtocolFloor(protocolProcess, protocol)) {
+    std::fprintf(stderr, "getpath_bench: protocol_floor did not start\n");
+    return 1;
+  }
+
   const HWND target = main;  // a window of this process: its path is known here
   const std::wstring request = quillon::proof::GetPathRequest(requester.window(), target);
   int failures = 0;
@@ -167,6 +202,18 @@ int RunBench(const std::wstring& sidecar, int blocks, int perBlock) {
     for (int i = 0; i < perBlock; ++i) {
       Reply reply;
       if (!requester.Send(assistant, request, reply) || reply.count != 1 || reply.cbData <= 2) {
+        ++failures;
+      }
+    }
+    QueryPerformanceCounter(&to);
+    return Seconds(from, to) / perBlock;
+  };
+  const auto protocolBlock = [&] {
+    LARGE_INTEGER from, to;
+    QueryPerformanceCounter(&from);
+    for (int i = 0; i < perBlock; ++i) {
+      Reply reply;
+      if (!requester.Send(protocol, request, reply) || reply.count != 1 || reply.cbData <= 2) {
         ++failures;
       }
     }
@@ -189,18 +236,27 @@ int RunBench(const std::wstring& sidecar, int blocks, int perBlock) {
   };
 
   fullBlock();  // warm-up
+  protocolBlock();
   floorBlock();
-  std::vector<double> full, floor;
+  std::vector<double> full, protocolFloor, floor;
   for (int block = 0; block < blocks; ++block) {
-    if (block % 2 == 0) {
-      full.push_back(fullBlock());
-      floor.push_back(floorBlock());
-    } else {
-      floor.push_back(floorBlock());
-      full.push_back(fullBlock());
+    // Each kind takes every place in the order in turn.
+    for (int kind = 0; kind < 3; ++kind) {
+      switch ((block + kind) % 3) {
+        case 0:
+          full.push_back(fullBlock());
+          break;
+        case 1:
+          protocolFloor.push_back(protocolBlock());
+          break;
+        default:
+          floor.push_back(floorBlock());
+          break;
+      }
     }
   }
   const double fullMedian = Median(full);
+  const double protocolMedian = Median(protocolFloor);
   const double floorMedian = Median(floor);
 
   // Three requester processes at once.
@@ -231,6 +287,9 @@ int RunBench(const std::wstring& sidecar, int blocks, int perBlock) {
   CloseHandle(start);
   const double threeRate = kRequesters * each / Seconds(from, to);
 
+  PostMessageW(protocol, WM_CLOSE, 0, 0);
+  WaitForSingleObject(protocolProcess.hProcess, 10000);
+  CloseHandle(protocolProcess.hProcess);
   PostMessageW(echo, WM_CLOSE, 0, 0);
   WaitForSingleObject(echoProcess.hProcess, 10000);
   CloseHandle(echoProcess.hProcess);
@@ -240,6 +299,8 @@ int RunBench(const std::wstring& sidecar, int blocks, int perBlock) {
 
   std::printf("getpath_us: %.1f\n", fullMedian * 1e6);
   std::printf("floor_us: %.1f\n", floorMedian * 1e6);
+  std::printf("protocol_floor_us: %.1f\n", protocolMedian * 1e6);
+  std::printf("getpath_protocol_ratio: %.3f\n", fullMedian / protocolMedian);
   std::printf("getpath_roundtrip_ratio: %.3f\n", fullMedian / floorMedian);
   std::printf("getpath_per_second: %.0f\n", 1.0 / fullMedian);
   std::printf("getpath_per_second_3: %.0f\n", threeRate);

@@ -15,9 +15,12 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 # A Wine-run test program: one CTest entry per binary, bounded in time. Where Wine's 32-bit
 # loader runs under qemu-user, 32-bit processes run slower, so the 32-bit tree's bound is wider.
 # Each one refuses to run outside the tests' own prefix (tests/own_prefix_guard.cpp).
-#   quillon_wine_test(<target> [TIMEOUT s] [ARGS ...])
+# VERDICT: the program ends with the verdict line of tests/hooklib/wine_support.h's Checks, and
+# passes only when it printed a clean one: a process that dies on the way (as under qemu, where a
+# jump into unmapped memory can end it with no exception at all) never passes by its exit code.
+#   quillon_wine_test(<target> [VERDICT] [TIMEOUT s] [ARGS ...])
 function(quillon_wine_test target)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "ARGS" ${ARGN})
+  cmake_parse_arguments(ARG "VERDICT" "TIMEOUT" "ARGS" ${ARGN})
   if(NOT ARG_TIMEOUT)
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
       set(ARG_TIMEOUT 120)
@@ -28,6 +31,9 @@ function(quillon_wine_test target)
   target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/own_prefix_guard.cpp)
   add_test(NAME ${target} COMMAND ${target} ${ARG_ARGS})
   set_tests_properties(${target} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS wine)
+  if(ARG_VERDICT)
+    set_tests_properties(${target} PROPERTIES PASS_REGULAR_EXPRESSION "PASSED: 0 failure\\(s\\)")
+  endif()
 endfunction()
 
 # Ship a deliverable into DIST_DIR, stripped, with its debug symbols kept beside the build.
