@@ -4,13 +4,15 @@
 
 #include <cstdint>
 
+#include "host/contract.h"
+
 namespace quillon {
 
-using WindowValue = std::uintptr_t;  // a window handle as a number
-using ProcessHandle = void*;         // null when a process could not be opened
+using ProcessHandle = void*;  // null when a process could not be opened
 
-// Same fields, in the same order, as the platform's COPYDATASTRUCT.
-struct ReplyRecord {
+// The reply Sidecar64 sends: the same fields, in the same order, as the platform's
+// COPYDATASTRUCT. (The host side's record of a reply it received is host/client's ReplyRecord.)
+struct CopyDataRecord {
   std::uintptr_t dwData;
   std::uint32_t cbData;
   const void* lpData;
@@ -24,17 +26,21 @@ class CommandPort {
  public:
   virtual ~CommandPort() = default;
 
-  virtual void PostQuitMessage(int exitCode) = 0;
-  // Leaves *processId unchanged when `window` is no window.
-  virtual void GetWindowThreadProcessId(WindowValue window, std::uint32_t* processId) = 0;
-  virtual ProcessHandle OpenProcess(std::uint32_t access, bool inherit,
-                                    std::uint32_t processId) = 0;
-  // Writes the main module's path into `buffer` (`size` units); the result is not used.
-  virtual void GetModuleFileNameExW(ProcessHandle process, Ch* buffer, std::uint32_t size) = 0;
-  virtual void CloseHandle(ProcessHandle process) = 0;
-  // Sends synchronously; returns once the receiver has processed the message.
-  virtual void SendMessageW(WindowValue window, unsigned message, std::uintptr_t wParam,
-                            const ReplyRecord& record) = 0;
+  // Ends the program's message loop with `exitCode` (PostQuitMessage).
+  virtual void Quit(int exitCode) = 0;
+  // The id of the process that owns `window` (GetWindowThreadProcessId); leaves *processId
+  // unchanged when `window` is no window.
+  virtual void WindowProcessId(WindowId window, std::uint32_t* processId) = 0;
+  // Opens the process with `access` so that its image path can be read (OpenProcess).
+  virtual ProcessHandle OpenForImagePath(std::uint32_t access, bool inherit,
+                                         std::uint32_t processId) = 0;
+  // Writes the main module's path into `buffer` (`size` units; GetModuleFileNameExW); the result
+  // is not used.
+  virtual void ReadImagePath(ProcessHandle process, Ch* buffer, std::uint32_t size) = 0;
+  virtual void CloseProcess(ProcessHandle process) = 0;
+  // Sends the reply synchronously (SendMessageW); returns once the receiver has processed it.
+  virtual void SendReply(WindowId window, unsigned message, std::uintptr_t wParam,
+                         const CopyDataRecord& record) = 0;
 };
 
 }  // namespace quillon

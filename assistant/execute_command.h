@@ -22,22 +22,22 @@ void ExecuteCommand(Ch* request, CommandPort<Ch>& port) {
   if (tokens.word == nullptr) return;
 
   if (EqualsIgnoringAsciiCase(tokens.word, contract::ExitCommand<Ch>)) {
-    port.PostQuitMessage(0);
+    port.Quit(0);
     return;
   }
   if (!EqualsIgnoringAsciiCase(tokens.word, contract::GetPathCommand<Ch>)) return;
   if (tokens.argCount < 2) return;
 
   // Zero extension: "0xffffffff" is 0x00000000ffffffff, never a negative handle.
-  const WindowValue replyWindow = ParseHandleArgument(tokens.args[0]);
-  const WindowValue targetWindow = ParseHandleArgument(tokens.args[1]);
+  const WindowId replyWindow = ParseHandleArgument(tokens.args[0]);
+  const WindowId targetWindow = ParseHandleArgument(tokens.args[1]);
 
   std::array<Ch, contract::kMaxPathUnits> path{};
   std::uint32_t processId = 0;
-  port.GetWindowThreadProcessId(targetWindow, &processId);
-  if (const ProcessHandle process = port.OpenProcess(kQueryAndReadAccess, false, processId)) {
-    port.GetModuleFileNameExW(process, path.data(), static_cast<std::uint32_t>(path.size()));
-    port.CloseHandle(process);
+  port.WindowProcessId(targetWindow, &processId);
+  if (const ProcessHandle process = port.OpenForImagePath(kQueryAndReadAccess, false, processId)) {
+    port.ReadImagePath(process, path.data(), static_cast<std::uint32_t>(path.size()));
+    port.CloseProcess(process);
   }
 
   // A cut path may come without its terminator; the last unit is always kept for one.
@@ -45,9 +45,9 @@ void ExecuteCommand(Ch* request, CommandPort<Ch>& port) {
   while (length + 1 < path.size() && path[length] != Ch(0)) ++length;
   path[length] = Ch(0);
 
-  const ReplyRecord record{targetWindow, static_cast<std::uint32_t>((length + 1) * sizeof(Ch)),
-                           path.data()};
-  port.SendMessageW(replyWindow, kCopyDataMessage, targetWindow, record);
+  const CopyDataRecord record{targetWindow, static_cast<std::uint32_t>((length + 1) * sizeof(Ch)),
+                              path.data()};
+  port.SendReply(replyWindow, kCopyDataMessage, targetWindow, record);
 }
 
 }  // namespace quillon

@@ -15,7 +15,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   g_receiveWnd.Create(0, WS_POPUP, nullptr, nullptr);
   const HWND window = g_receiveWnd.GetHwnd();
   if (IsWindow(window)) {
-    SetTimer(window, quillon::kWatchdogTimerId, quillon::contract::kWatchdogPeriodMs, nullptr);
+    SetTimer(window, quillon::contract::kAssistantWatchdogTimerId,
+             quillon::contract::kWatchdogPeriodMs, nullptr);
   } else {
     PostQuitMessage(0);
   }

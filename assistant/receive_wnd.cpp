@@ -46,7 +46,7 @@ LRESULT CReceiveWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       break;
     case WM_TIMER:
-      if (wParam == kWatchdogTimerId) OnWatchdog();
+      if (wParam == contract::kAssistantWatchdogTimerId) OnWatchdog();
       break;
     default:
       break;

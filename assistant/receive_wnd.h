@@ -11,8 +11,6 @@
 
 namespace quillon {
 
-inline constexpr UINT_PTR kWatchdogTimerId = 678;
-
 class CReceiveWnd : public CWnd {
  public:
   CReceiveWnd();

@@ -9,26 +9,27 @@ namespace {
 
 class Win32CommandPortImpl final : public CommandPort<wchar_t> {
  public:
-  void PostQuitMessage(int exitCode) override { ::PostQuitMessage(exitCode); }
+  void Quit(int exitCode) override { ::PostQuitMessage(exitCode); }
 
-  void GetWindowThreadProcessId(WindowValue window, std::uint32_t* processId) override {
+  void WindowProcessId(WindowId window, std::uint32_t* processId) override {
     DWORD id = *processId;
     ::GetWindowThreadProcessId(reinterpret_cast<HWND>(window), &id);
     *processId = id;
   }
 
-  ProcessHandle OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId) override {
+  ProcessHandle OpenForImagePath(std::uint32_t access, bool inherit,
+                                 std::uint32_t processId) override {
     return ::OpenProcess(access, inherit ? TRUE : FALSE, processId);
   }
 
-  void GetModuleFileNameExW(ProcessHandle process, wchar_t* buffer, std::uint32_t size) override {
+  void ReadImagePath(ProcessHandle process, wchar_t* buffer, std::uint32_t size) override {
     ::GetModuleFileNameExW(process, nullptr, buffer, size);
   }
 
-  void CloseHandle(ProcessHandle process) override { ::CloseHandle(process); }
+  void CloseProcess(ProcessHandle process) override { ::CloseHandle(process); }
 
-  void SendMessageW(WindowValue window, unsigned message, std::uintptr_t wParam,
-                    const ReplyRecord& record) override {
+  void SendReply(WindowId window, unsigned message, std::uintptr_t wParam,
+                 const CopyDataRecord& record) override {
     COPYDATASTRUCT data{record.dwData, record.cbData, const_cast<void*>(record.lpData)};
     ::SendMessageW(reinterpret_cast<HWND>(window), message, wParam,
                    reinterpret_cast<LPARAM>(&data));

@@ -86,8 +86,8 @@ std::uint64_t ReferenceHandle(const Text& token) {
 struct World {
   bool windowExists;
   std::uint32_t processId;  // owner of the target window (when it exists)
-  bool opens;               // OpenProcess succeeds
-  bool writesPath;          // GetModuleFileNameExW writes something
+  bool opens;               // OpenForImagePath succeeds
+  bool writesPath;          // ReadImagePath writes something
   Text path;                // what it writes, terminator not included; may be cut by the size
 };
 
@@ -105,22 +105,23 @@ class FakePort final : public CommandPort<char16_t> {
   std::uint32_t lastIdAsked = 0xFFFFFFFFu;
   std::uintptr_t lastReceiver = 0;
   std::uintptr_t lastWParam = 0;
-  ReplyRecord lastRecord{};
+  CopyDataRecord lastRecord{};
   Text lastData;
   std::vector<std::uint8_t> nested;  // a request that arrives during the reply send
   int depth = 0;
 
-  void PostQuitMessage(int exitCode) override {
+  void Quit(int exitCode) override {
     FUZZ_CHECK(exitCode == 0);
     ++quits;
   }
-  void GetWindowThreadProcessId(WindowValue window, std::uint32_t* processId) override {
+  void WindowProcessId(WindowId window, std::uint32_t* processId) override {
     FUZZ_CHECK(processId != nullptr);
     FUZZ_CHECK(*processId == 0);        // the interpreter starts from 0
     FUZZ_CHECK(window <= 0xFFFFFFFFu);  // zero extension of a 32-bit value
     if (world_.windowExists) *processId = world_.processId;
   }
-  ProcessHandle OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId) override {
+  ProcessHandle OpenForImagePath(std::uint32_t access, bool inherit,
+                                 std::uint32_t processId) override {
     FUZZ_CHECK(access == kQueryAndReadAccess);
     FUZZ_CHECK(!inherit);
     lastIdAsked = processId;
@@ -128,7 +129,7 @@ class FakePort final : public CommandPort<char16_t> {
     ++opens;
     return &handle_;
   }
-  void GetModuleFileNameExW(ProcessHandle process, char16_t* buffer, std::uint32_t size) override {
+  void ReadImagePath(ProcessHandle process, char16_t* buffer, std::uint32_t size) override {
     FUZZ_CHECK(process == &handle_);
     FUZZ_CHECK(size == contract::kMaxPathUnits);
     if (!world_.writesPath) return;
@@ -137,12 +138,12 @@ class FakePort final : public CommandPort<char16_t> {
     for (std::size_t i = 0; i < n; ++i) buffer[i] = world_.path[i];
     if (n < size) buffer[n] = 0;
   }
-  void CloseHandle(ProcessHandle process) override {
+  void CloseProcess(ProcessHandle process) override {
     FUZZ_CHECK(process == &handle_);
     ++closes;
   }
-  void SendMessageW(WindowValue window, unsigned message, std::uintptr_t wParam,
-                    const ReplyRecord& record) override {
+  void SendReply(WindowId window, unsigned message, std::uintptr_t wParam,
+                 const CopyDataRecord& record) override {
     FUZZ_CHECK(message == kCopyDataMessage);
     ++sends;
     lastReceiver = window;
@@ -160,7 +161,7 @@ class FakePort final : public CommandPort<char16_t> {
     // A further request arrives while this send waits: it runs nested, on a copy of its own,
     // and must leave the outer request's reply untouched.
     if (!nested.empty() && depth < 2) {
-      const ReplyRecord before = record;
+      const CopyDataRecord before = record;
       const Text dataBefore = lastData;
       std::vector<std::uint8_t> request;
       request.swap(nested);

@@ -9,7 +9,6 @@
 namespace quillon {
 
 // Handles as the portable code sees them; the Win32 adapter converts to and from HWND & co.
-using WindowRef = std::uintptr_t;
 using HookRef = std::uintptr_t;
 using TimerRef = std::uintptr_t;
 
@@ -19,11 +18,11 @@ class AttachPort {
   virtual ~AttachPort() = default;
   // The next top-level window of the class after `after` (0: the first one), any title; 0 when
   // there is none.
-  virtual WindowRef FindTopLevel(const char* windowClass, WindowRef after) = 0;
+  virtual WindowId FindTopLevel(const char* windowClass, WindowId after) = 0;
   // The first direct child of `parent` of the class with the title (null: any title), or 0.
-  virtual WindowRef FindChild(WindowRef parent, const char* windowClass, const char* title) = 0;
-  virtual bool IsVisible(WindowRef window) = 0;
-  virtual HookRef GetProperty(WindowRef window, const char* name) = 0;
+  virtual WindowId FindChild(WindowId parent, const char* windowClass, const char* title) = 0;
+  virtual bool IsVisible(WindowId window) = 0;
+  virtual HookRef GetProperty(WindowId window, const char* name) = 0;
   // Starts the watchdog as a thread timer (no window, requested id 1) and returns the id the
   // system chose, or 0.
   virtual TimerRef StartWatchdogTimer(unsigned periodMs) = 0;
@@ -38,10 +37,10 @@ enum class AttachOutcome {
 
 // What the attach routine found; every field stays 0 from the step where the walk stopped on.
 struct Discovery {
-  WindowRef tray = 0;
-  WindowRef rebar = 0;
-  WindowRef taskSwitch = 0;
-  WindowRef hostDialog = 0;
+  WindowId tray = 0;
+  WindowId rebar = 0;
+  WindowId taskSwitch = 0;
+  WindowId hostDialog = 0;
   HookRef hook = 0;
   TimerRef timer = 0;
   AttachOutcome outcome = AttachOutcome::kNothingFound;

@@ -2,18 +2,18 @@
 
 namespace quillon {
 
-WindowRef Win32AttachPort::FindTopLevel(const char* windowClass, WindowRef after) {
+WindowId Win32AttachPort::FindTopLevel(const char* windowClass, WindowId after) {
   if (after == 0) return FromHwnd(FindWindowA(windowClass, nullptr));
   return FromHwnd(FindWindowExA(nullptr, ToHwnd(after), windowClass, nullptr));
 }
 
-WindowRef Win32AttachPort::FindChild(WindowRef parent, const char* windowClass, const char* title) {
+WindowId Win32AttachPort::FindChild(WindowId parent, const char* windowClass, const char* title) {
   return FromHwnd(FindWindowExA(ToHwnd(parent), nullptr, windowClass, title));
 }
 
-bool Win32AttachPort::IsVisible(WindowRef window) { return IsWindowVisible(ToHwnd(window)) != 0; }
+bool Win32AttachPort::IsVisible(WindowId window) { return IsWindowVisible(ToHwnd(window)) != 0; }
 
-HookRef Win32AttachPort::GetProperty(WindowRef window, const char* name) {
+HookRef Win32AttachPort::GetProperty(WindowId window, const char* name) {
   return reinterpret_cast<HookRef>(GetPropA(ToHwnd(window), name));
 }
 

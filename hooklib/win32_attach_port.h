@@ -11,10 +11,10 @@ class Win32AttachPort final : public AttachPort {
  public:
   explicit Win32AttachPort(TIMERPROC watchdog) : watchdog_(watchdog) {}
 
-  WindowRef FindTopLevel(const char* windowClass, WindowRef after) override;
-  WindowRef FindChild(WindowRef parent, const char* windowClass, const char* title) override;
-  bool IsVisible(WindowRef window) override;
-  HookRef GetProperty(WindowRef window, const char* name) override;
+  WindowId FindTopLevel(const char* windowClass, WindowId after) override;
+  WindowId FindChild(WindowId parent, const char* windowClass, const char* title) override;
+  bool IsVisible(WindowId window) override;
+  HookRef GetProperty(WindowId window, const char* name) override;
   TimerRef StartWatchdogTimer(unsigned periodMs) override;
 
  private:
@@ -22,6 +22,6 @@ class Win32AttachPort final : public AttachPort {
 };
 
 inline HWND ToHwnd(std::uintptr_t window) { return reinterpret_cast<HWND>(window); }
-inline WindowRef FromHwnd(HWND window) { return reinterpret_cast<WindowRef>(window); }
+inline WindowId FromHwnd(HWND window) { return reinterpret_cast<WindowId>(window); }
 
 }  // namespace quillon

@@ -13,6 +13,14 @@
   template <> inline constexpr const wchar_t* Name<wchar_t> = L"" literal; \
   template <> inline constexpr const char16_t* Name<char16_t> = u"" literal
 
+namespace quillon {
+
+// A window handle as a number, the way handles travel between the host and its companions;
+// 0 is "no window".
+using WindowId = std::uintptr_t;
+
+}  // namespace quillon
+
 namespace quillon::contract {
 
 // The shell's window chain down to the host's dialog:
@@ -48,6 +56,8 @@ QUILLON_TEXT(LivenessKey, "Handle");
 QUILLON_TEXT(HookSettingsFile, "QuillonFree.cfg");      // read by the hook library
 QUILLON_TEXT(AssistantSettingsFile, "Quillon.cfg");     // read by the assistant
 inline constexpr unsigned kWatchdogPeriodMs = 10000;
+// The identifier of Sidecar64's watchdog timer on its receive window (WM_TIMER's wParam).
+inline constexpr unsigned kAssistantWatchdogTimerId = 678;
 
 // The settings store's key path (below HKEY_CURRENT_USER for the registry backend, the section
 // prefix for the file backend) and the placeholders it fills in: firm name, application name.

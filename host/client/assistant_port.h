@@ -9,10 +9,9 @@
 #include <string>
 #include <string_view>
 
-namespace quillon {
+#include "host/contract.h"  // WindowId
 
-// A window handle as a number; 0 is "no window".
-using WindowId = std::uintptr_t;
+namespace quillon {
 
 // How one synchronous send ended.
 enum class SendOutcome {

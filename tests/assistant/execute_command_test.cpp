@@ -12,8 +12,8 @@ namespace {
 using testing::FakeCommandPort;
 using testing::Text;
 
-constexpr WindowValue kReply = 0x42;
-constexpr WindowValue kTarget = 0x1234;
+constexpr WindowId kReply = 0x42;
+constexpr WindowId kTarget = 0x1234;
 constexpr std::uint32_t kTargetProcess = 7;
 const Text kTargetPath = u"C:\\Apps\\Tool\\tool64.exe";  // 23 units
 
@@ -26,7 +26,7 @@ class ExecuteCommandTest : public ::testing::Test {
 
   void Run(Text request) { ExecuteCommand(request.data(), port); }
 
-  void ExpectOneReply(WindowValue receiver, WindowValue target, const Text& path) {
+  void ExpectOneReply(WindowId receiver, WindowId target, const Text& path) {
     ASSERT_EQ(port.sent.size(), 1u);
     const auto& reply = port.sent[0];
     EXPECT_EQ(reply.receiver, receiver);
@@ -153,7 +153,7 @@ TEST_F(ExecuteCommandTest, SurvivesARequestNestedInItsReply) {
   Text inner = u"GetPath 0x00000043 0x00002222";
   int depth = 0;
   bool outerRecordIntact = false;
-  port.onSend = [&](const ReplyRecord& record) {
+  port.onSend = [&](const CopyDataRecord& record) {
     if (depth++ > 0) return;
     ExecuteCommand(inner.data(), port);
     const auto* units = static_cast<const char16_t*>(record.lpData);
@@ -174,7 +174,7 @@ TEST_F(ExecuteCommandTest, SurvivesARequestNestedInItsReply) {
 
 TEST_F(ExecuteCommandTest, ExitNestedInAReplyPostsTheQuitMessageOnce) {
   Text inner = u"exit";
-  port.onSend = [&](const ReplyRecord&) { ExecuteCommand(inner.data(), port); };
+  port.onSend = [&](const CopyDataRecord&) { ExecuteCommand(inner.data(), port); };
   Run(u"GetPath 0x00000042 0x00001234");
   EXPECT_EQ(port.quitCodes, std::vector<int>{0});
   ExpectOneReply(kReply, kTarget, kTargetPath);

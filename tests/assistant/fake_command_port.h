@@ -17,7 +17,7 @@ namespace quillon::testing {
 using Text = std::u16string;
 
 struct SentReply {
-  WindowValue receiver;
+  WindowId receiver;
   unsigned message;
   std::uintptr_t wParam;
   std::uintptr_t dwData;
@@ -27,27 +27,28 @@ struct SentReply {
 
 class FakeCommandPort : public CommandPort<char16_t> {
  public:
-  std::map<WindowValue, std::uint32_t> windowOwners;  // window -> process id
-  std::map<std::uint32_t, Text> imagePaths;           // openable process -> image path
-  std::set<std::uint32_t> unreadablePaths;            // opens, but the path read fails
-  bool pathWithoutTerminator = false;                 // fills the whole buffer, no zero
+  std::map<WindowId, std::uint32_t> windowOwners;  // window -> process id
+  std::map<std::uint32_t, Text> imagePaths;        // openable process -> image path
+  std::set<std::uint32_t> unreadablePaths;         // opens, but the path read fails
+  bool pathWithoutTerminator = false;              // fills the whole buffer, no zero
 
   std::vector<int> quitCodes;
   std::vector<SentReply> sent;
   std::vector<std::uint32_t> openAccess;
   std::vector<std::uint32_t> openIds;
   int openHandles = 0;
-  // Runs inside SendMessageW, after the reply has been recorded: the receiver's turn.
-  std::function<void(const ReplyRecord&)> onSend;
+  // Runs inside SendReply, after the reply has been recorded: the receiver's turn.
+  std::function<void(const CopyDataRecord&)> onSend;
 
-  void PostQuitMessage(int exitCode) override { quitCodes.push_back(exitCode); }
+  void Quit(int exitCode) override { quitCodes.push_back(exitCode); }
 
-  void GetWindowThreadProcessId(WindowValue window, std::uint32_t* processId) override {
+  void WindowProcessId(WindowId window, std::uint32_t* processId) override {
     const auto it = windowOwners.find(window);
     if (it != windowOwners.end()) *processId = it->second;
   }
 
-  ProcessHandle OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId) override {
+  ProcessHandle OpenForImagePath(std::uint32_t access, bool inherit,
+                                 std::uint32_t processId) override {
     openAccess.push_back(access);
     openIds.push_back(processId);
     if (inherit || !imagePaths.contains(processId)) return nullptr;
@@ -55,7 +56,7 @@ class FakeCommandPort : public CommandPort<char16_t> {
     return &handles_[processId];
   }
 
-  void GetModuleFileNameExW(ProcessHandle process, char16_t* buffer, std::uint32_t size) override {
+  void ReadImagePath(ProcessHandle process, char16_t* buffer, std::uint32_t size) override {
     const std::uint32_t id = IdOf(process);
     if (unreadablePaths.contains(id)) return;
     if (pathWithoutTerminator) {
@@ -68,13 +69,13 @@ class FakeCommandPort : public CommandPort<char16_t> {
     buffer[n] = 0;
   }
 
-  void CloseHandle(ProcessHandle process) override {
+  void CloseProcess(ProcessHandle process) override {
     IdOf(process);  // must be one of ours
     --openHandles;
   }
 
-  void SendMessageW(WindowValue window, unsigned message, std::uintptr_t wParam,
-                    const ReplyRecord& record) override {
+  void SendReply(WindowId window, unsigned message, std::uintptr_t wParam,
+                 const CopyDataRecord& record) override {
     const auto* units = static_cast<const char16_t*>(record.lpData);
     Text data(units, units + record.cbData / sizeof(char16_t));
     sent.push_back({window, message, wParam, record.dwData, record.cbData, data});

@@ -1,8 +1,7 @@
 // Sidecar64.exe end to end: a real requester process (this one) drives the handshake against the
 // shipped program, and the watchdog reads real settings files in the prefix's application data.
 #include <windows.h>
-// After windows.h, which they build on.
-#include <psapi.h>
+// After windows.h, which it builds on.
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
@@ -333,7 +332,7 @@ TEST_F(SidecarTest, WithoutItsMutexItServesNoRequestButStillWatches) {
   ASSERT_TRUE(Request(GetPathRequest(replyWindow_)));
   EXPECT_TRUE(g_replies.empty());
   WriteHandle(L"0");
-  PostMessageW(receiveWindow_, WM_TIMER, 678, 0);
+  PostMessageW(receiveWindow_, WM_TIMER, contract::kAssistantWatchdogTimerId, 0);
   EXPECT_EQ(sidecar_.WaitForExit(5s), 0);
   CloseHandle(squatter);
 }
@@ -400,7 +399,7 @@ TEST_F(SidecarTest, CloseEndsWithCodeZero) {
   EXPECT_EQ(sidecar_.WaitForExit(5s), 0);
 }
 
-// The watchdog, driven by a posted WM_TIMER 678 so that no case waits for the 10-second period.
+// The watchdog, driven by a posted watchdog WM_TIMER so that no case waits for the 10-second period.
 struct LivenessCase {
   const char* name;
   std::wstring (*handleText)(HWND live);
@@ -414,7 +413,7 @@ TEST_P(WatchdogTest, EndsExactlyWhenTheHandleNamesNoWindow) {
   // Another timer identifier is not the watchdog: the settings are not looked at.
   PostMessageW(receiveWindow_, WM_TIMER, 5, 0);
   EXPECT_EQ(sidecar_.WaitForExit(1500ms), -1) << "ended on a foreign timer";
-  PostMessageW(receiveWindow_, WM_TIMER, 678, 0);
+  PostMessageW(receiveWindow_, WM_TIMER, contract::kAssistantWatchdogTimerId, 0);
   if (GetParam().staysAlive) {
     EXPECT_EQ(sidecar_.WaitForExit(1500ms), -1);
   } else {
@@ -595,7 +594,7 @@ TEST_F(SidecarTest, AMillionDigitHandleCostsATickNoMoreThanAFewReads) {
   StartSidecarWith(std::wstring(1000000 - handle.size(), L'0') + handle);
   constexpr auto kTickBudget = 100ms;
   for (const auto delay : {0ms, 5ms, 20ms, 40ms}) {
-    PostMessageW(receiveWindow_, WM_TIMER, 678, 0);
+    PostMessageW(receiveWindow_, WM_TIMER, contract::kAssistantWatchdogTimerId, 0);
     std::this_thread::sleep_for(delay);
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(Request(GetPathRequest(replyWindow_)));

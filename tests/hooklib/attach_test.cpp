@@ -26,7 +26,7 @@ constexpr HookRef kHook = 0xB00C;
 
 // The windows of one shell chain, as built by AddChain.
 struct Chain {
-  WindowRef tray = 0, rebar = 0, taskSwitch = 0;
+  WindowId tray = 0, rebar = 0, taskSwitch = 0;
 };
 
 Chain AddChain(FakeDesktop& desktop, bool visible = true) {
@@ -37,8 +37,8 @@ Chain AddChain(FakeDesktop& desktop, bool visible = true) {
   return chain;
 }
 
-WindowRef AddDialog(FakeDesktop& desktop, WindowRef parent, const char* title, HookRef hook) {
-  const WindowRef dialog = desktop.Add("#32770", title, parent);
+WindowId AddDialog(FakeDesktop& desktop, WindowId parent, const char* title, HookRef hook) {
+  const WindowId dialog = desktop.Add("#32770", title, parent);
   if (hook != 0) desktop.SetProperty(dialog, "WDIcon_hook", hook);
   return dialog;
 }
@@ -49,7 +49,7 @@ struct AttachCase {
   std::function<Discovery(FakeDesktop&)> build;
 };
 
-Discovery Found(const Chain& chain, WindowRef dialog, HookRef hook, AttachOutcome outcome) {
+Discovery Found(const Chain& chain, WindowId dialog, HookRef hook, AttachOutcome outcome) {
   return {chain.tray, chain.rebar, chain.taskSwitch, dialog, hook, 0, outcome};
 }
 
@@ -85,7 +85,7 @@ const AttachCase kAttachCases[] = {
        Discovery expected;
        expected.tray = d.Add("Shell_TrayWnd");
        expected.rebar = d.Add("ReBarWindow32", "", expected.tray);
-       const WindowRef second = d.Add("ReBarWindow32", "", expected.tray);
+       const WindowId second = d.Add("ReBarWindow32", "", expected.tray);
        AddDialog(d, d.Add("MSTaskSwWClass", "", second), "Quillon", kHook);
        return expected;
      }},

@@ -13,23 +13,23 @@ namespace quillon::test {
 class FakeDesktop final : public AttachPort {
  public:
   // Adds a window after all existing ones in search order; returns its handle (never 0).
-  WindowRef Add(const std::string& windowClass, const std::string& title = "", WindowRef parent = 0,
-                bool visible = true) {
+  WindowId Add(const std::string& windowClass, const std::string& title = "", WindowId parent = 0,
+               bool visible = true) {
     windows_.push_back({windowClass, title, parent, visible, {}});
     return windows_.size() * 0x10;
   }
-  void SetProperty(WindowRef window, const std::string& name, HookRef value) {
+  void SetProperty(WindowId window, const std::string& name, HookRef value) {
     At(window).properties[name] = value;
   }
 
-  WindowRef FindTopLevel(const char* windowClass, WindowRef after) override {
-    for (WindowRef w = after + 0x10; w <= windows_.size() * 0x10; w += 0x10) {
+  WindowId FindTopLevel(const char* windowClass, WindowId after) override {
+    for (WindowId w = after + 0x10; w <= windows_.size() * 0x10; w += 0x10) {
       if (At(w).parent == 0 && At(w).windowClass == windowClass) return w;
     }
     return 0;
   }
-  WindowRef FindChild(WindowRef parent, const char* windowClass, const char* title) override {
-    for (WindowRef w = 0x10; w <= windows_.size() * 0x10; w += 0x10) {
+  WindowId FindChild(WindowId parent, const char* windowClass, const char* title) override {
+    for (WindowId w = 0x10; w <= windows_.size() * 0x10; w += 0x10) {
       const Window& window = At(w);
       if (window.parent == parent && window.windowClass == windowClass &&
           (title == nullptr || window.title == title)) {
@@ -38,11 +38,11 @@ class FakeDesktop final : public AttachPort {
     }
     return 0;
   }
-  bool IsVisible(WindowRef window) override {
+  bool IsVisible(WindowId window) override {
     ++visibilityChecks[window];
     return At(window).visible;
   }
-  HookRef GetProperty(WindowRef window, const char* name) override {
+  HookRef GetProperty(WindowId window, const char* name) override {
     const auto& properties = At(window).properties;
     const auto it = properties.find(name);
     return it == properties.end() ? 0 : it->second;
@@ -52,18 +52,18 @@ class FakeDesktop final : public AttachPort {
     return timerId;
   }
 
-  std::map<WindowRef, int> visibilityChecks;
+  std::map<WindowId, int> visibilityChecks;
   std::vector<unsigned> timerPeriods;
   TimerRef timerId = 0x7E57;
 
  private:
   struct Window {
     std::string windowClass, title;
-    WindowRef parent;
+    WindowId parent;
     bool visible;
     std::map<std::string, HookRef> properties;
   };
-  Window& At(WindowRef w) { return windows_.at(w / 0x10 - 1); }
+  Window& At(WindowId w) { return windows_.at(w / 0x10 - 1); }
 
   std::vector<Window> windows_;
 };
