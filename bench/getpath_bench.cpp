@@ -29,14 +29,14 @@
 #include <vector>
 
 #include "bench/timing.h"
+#include "harness/raw_requester.h"
 #include "host/client/win32_assistant_process.h"
 #include "host/client/win32_liveness.h"
-#include "tests/proof/raw_requester.h"
 
 namespace {
 
-using quillon::proof::RawRequester;
-using quillon::proof::Reply;
+using quillon::harness::Answer;
+using quillon::harness::RawRequester;
 
 constexpr wchar_t kEchoClass[] = L"QuillonBenchEcho";
 constexpr wchar_t kStartEvent[] = L"QuillonBenchStart";
@@ -97,7 +97,7 @@ int RunRequester(HWND assistant, int count) {
   if (start == nullptr || WaitForSingleObject(start, 600000) != WAIT_OBJECT_0) return 1;
   int failed = 0;
   for (int i = 0; i < count; ++i) {
-    Reply reply;
+    Answer reply;
     if (!requester.GetPath(assistant, target, reply) || reply.count != 1) ++failed;
   }
   return failed;
@@ -194,13 +194,13 @@ int RunBench(const std::wstring& sidecar, int blocks, int perBlock) {
   }
 
   const HWND target = main;  // a window of this process: its path is known here
-  const std::wstring request = quillon::proof::GetPathRequest(requester.window(), target);
+  const std::wstring request = quillon::harness::GetPathText(requester.window(), target);
   int failures = 0;
   const auto fullBlock = [&] {
     LARGE_INTEGER from, to;
     QueryPerformanceCounter(&from);
     for (int i = 0; i < perBlock; ++i) {
-      Reply reply;
+      Answer reply;
       if (!requester.Send(assistant, request, reply) || reply.count != 1 || reply.cbData <= 2) {
         ++failures;
       }
@@ -212,7 +212,7 @@ int RunBench(const std::wstring& sidecar, int blocks, int perBlock) {
     LARGE_INTEGER from, to;
     QueryPerformanceCounter(&from);
     for (int i = 0; i < perBlock; ++i) {
-      Reply reply;
+      Answer reply;
       if (!requester.Send(protocol, request, reply) || reply.count != 1 || reply.cbData <= 2) {
         ++failures;
       }
@@ -224,7 +224,7 @@ int RunBench(const std::wstring& sidecar, int blocks, int perBlock) {
     LARGE_INTEGER from, to;
     QueryPerformanceCounter(&from);
     for (int i = 0; i < perBlock; ++i) {
-      Reply reply;
+      Answer reply;
       std::wstring path;
       if (!requester.Send(echo, request, reply) || reply.count != 1 ||
           !ReadPathInProcess(target, path)) {
@@ -293,7 +293,7 @@ int RunBench(const std::wstring& sidecar, int blocks, int perBlock) {
   PostMessageW(echo, WM_CLOSE, 0, 0);
   WaitForSingleObject(echoProcess.hProcess, 10000);
   CloseHandle(echoProcess.hProcess);
-  Reply reply;
+  Answer reply;
   requester.Send(assistant, L"Exit", reply);
   assistantProcess.WaitForExit(10000);
 

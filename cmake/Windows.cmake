@@ -14,10 +14,11 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 # A Wine-run test program: one CTest entry per binary, bounded in time. Where Wine's 32-bit
 # loader runs under qemu-user, 32-bit processes run slower, so the 32-bit tree's bound is wider.
-# Each one refuses to run outside the tests' own prefix (tests/own_prefix_guard.cpp).
-# VERDICT: the program ends with the verdict line of tests/hooklib/wine_support.h's Checks, and
-# passes only when it printed a clean one: a process that dies on the way (as under qemu, where a
-# jump into unmapped memory can end it with no exception at all) never passes by its exit code.
+# Each one refuses to run outside the tests' own prefix (harness/own_prefix_guard.cpp).
+# VERDICT: a GoogleTest program with its own main that ends through
+# tests/support/clean_run.h, and passes only when it printed the clean-run line, which comes only
+# after a whole run without a failure: a process that dies on the way (as under qemu, where a jump
+# into unmapped memory can end it with no exception at all) never passes by its exit code.
 #   quillon_wine_test(<target> [VERDICT] [TIMEOUT s] [ARGS ...])
 function(quillon_wine_test target)
   cmake_parse_arguments(ARG "VERDICT" "TIMEOUT" "ARGS" ${ARGN})
@@ -28,7 +29,7 @@ function(quillon_wine_test target)
       set(ARG_TIMEOUT 300)
     endif()
   endif()
-  target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/own_prefix_guard.cpp)
+  target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/harness/own_prefix_guard.cpp)
   add_test(NAME ${target} COMMAND ${target} ${ARG_ARGS})
   set_tests_properties(${target} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS wine)
   if(ARG_VERDICT)

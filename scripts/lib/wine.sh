@@ -64,7 +64,7 @@ wine_check_preloader() {
 
 # Markers in a prefix of ours: the folder was made by these scripts (so they may write and delete
 # in it), the prefix was created successfully, and, seen from inside as C:\quillon-test-prefix.txt,
-# the mark every Wine test program looks for before it touches anything (tests/own_prefix_guard.cpp).
+# the mark every Wine test program looks for before it touches anything (harness/own_prefix_guard.cpp).
 WINE_OWNER_MARK=.quillon-prefix
 WINE_READY_MARK=.quillon-ready
 WINE_TEST_MARK=drive_c/quillon-test-prefix.txt

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "crash_guard.h"
+#include "tests/support/crash_guard.h"
 
 namespace quillon {
 namespace {

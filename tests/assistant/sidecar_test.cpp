@@ -1,76 +1,36 @@
 // Sidecar64.exe end to end: a real requester process (this one) drives the handshake against the
 // shipped program, and the watchdog reads real settings files in the prefix's application data.
-#include <windows.h>
-// After windows.h, which it builds on.
-#include <shlobj.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
-#include "crash_guard.h"
+#include "harness/raw_requester.h"
+#include "harness/reply_window.h"
 #include "host/contract.h"
+#include "tests/support/child_process.h"
+#include "tests/support/crash_guard.h"
+#include "tests/support/settings_files.h"
+#include "tests/support/test_paths.h"
 
 namespace {
 
 namespace contract = quillon::contract;
+namespace harness = quillon::harness;
+namespace test = quillon::test;
 using namespace std::chrono_literals;
 
 constexpr DWORD kSendTimeoutMs = 20000;
 constexpr const wchar_t* kNotepad32 = L"C:\\windows\\syswow64\\notepad.exe";
 
-// ---- replies ------------------------------------------------------------------------------
-
-struct Reply {
-  WPARAM wParam;
-  ULONG_PTR dwData;
-  DWORD cbData;
-  std::wstring text;  // the delivered units, terminator included
-};
-std::vector<Reply> g_replies;
-// When set, the first reply that arrives sends this further request from inside the reply,
-// while Sidecar64 still waits in its own send.
-HWND g_nestedTo = nullptr;
-std::wstring g_nestedRequest;
-
-LRESULT CALLBACK ReplyProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_COPYDATA) {
-    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-    const auto* units = static_cast<const wchar_t*>(data->lpData);
-    g_replies.push_back({wParam, data->dwData, data->cbData,
-                         units ? std::wstring(units, data->cbData / sizeof(wchar_t)) : L""});
-    if (g_nestedTo != nullptr) {
-      const HWND receiver = std::exchange(g_nestedTo, nullptr);
-      COPYDATASTRUCT nested{0, static_cast<DWORD>((g_nestedRequest.size() + 1) * sizeof(wchar_t)),
-                            g_nestedRequest.data()};
-      SendMessageW(receiver, WM_NULL, 0, 0);
-      SendMessageW(receiver, WM_COPYDATA, reinterpret_cast<WPARAM>(window),
-                   reinterpret_cast<LPARAM>(&nested));
-    }
-    return TRUE;
-  }
-  return DefWindowProcW(window, message, wParam, lParam);
-}
-
-HWND MakeWindow() {
-  static const ATOM atom = [] {
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = &ReplyProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"QuillonTest_Requester";
-    return RegisterClassExW(&windowClass);
-  }();
-  return atom ? CreateWindowExW(0, L"QuillonTest_Requester", L"", WS_POPUP, 0, 0, 0, 0, nullptr,
-                                nullptr, GetModuleHandleW(nullptr), nullptr)
-              : nullptr;
-}
+// ---- handle texts ---------------------------------------------------------------------------
 
 std::wstring Decimal(HWND window) {
   return std::to_wstring(static_cast<long long>(reinterpret_cast<INT_PTR>(window)));
@@ -85,42 +45,14 @@ std::wstring Hex(HWND window) {
 
 // A handle value that names no window at the moment.
 HWND DeadWindow() {
-  const HWND window = MakeWindow();
-  DestroyWindow(window);
-  return window;
+  const harness::ReplyWindow gone;
+  return gone.window();
 }
 
 // ---- the settings file --------------------------------------------------------------------
 
-std::wstring AppData() {
-  wchar_t path[MAX_PATH] = {};
-  SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path);
-  return path;
-}
-std::wstring FirmFolder() { return AppData() + L"\\" + contract::Firm<wchar_t>; }
-std::wstring AppFolder() { return FirmFolder() + L"\\" + contract::App<wchar_t>; }
-std::wstring SettingsFile() {
-  return AppFolder() + L"\\" + contract::AssistantSettingsFile<wchar_t>;
-}
-
 void WriteHandle(const std::wstring& value) {
-  CreateDirectoryW(FirmFolder().c_str(), nullptr);
-  CreateDirectoryW(AppFolder().c_str(), nullptr);
-  std::string text = "[Options\\Windows\\Main]\r\nHandle=";
-  for (wchar_t c : value) text += static_cast<char>(c);
-  text += "\r\n";
-  const HANDLE file = CreateFileW(SettingsFile().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  DWORD written = 0;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
-}
-
-void RemoveSettings() {
-  DeleteFileW(SettingsFile().c_str());
-  RemoveDirectoryW(AppFolder().c_str());
-  RemoveDirectoryW(FirmFolder().c_str());
+  ASSERT_TRUE(test::WriteSettingsFile(contract::AssistantSettingsFile<wchar_t>, value));
 }
 
 bool FolderExists(const std::wstring& path) {
@@ -128,90 +60,18 @@ bool FolderExists(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// ---- processes ----------------------------------------------------------------------------
-
-void Pump() {
-  MSG message;
-  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-}
-
-class ChildProcess {
- public:
-  ChildProcess() = default;
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
-  ~ChildProcess() { Stop(); }
-
-  bool Start(const wchar_t* path) {
-    std::wstring commandLine = L"\"" + std::wstring(path) + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOWNOACTIVATE;
-    return CreateProcessW(path, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &info_) != 0;
-  }
-
-  // The first top-level window of `className` (any class when null) that this process owns.
-  HWND FindWindowOf(const wchar_t* className, std::chrono::seconds limit) const {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    do {
-      for (HWND window = FindWindowExW(nullptr, nullptr, className, nullptr); window != nullptr;
-           window = FindWindowExW(nullptr, window, className, nullptr)) {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        if (owner == info_.dwProcessId && (className != nullptr || IsWindowVisible(window))) {
-          return window;
-        }
-      }
-      if (WaitForSingleObject(info_.hProcess, 100) == WAIT_OBJECT_0) return nullptr;
-    } while (std::chrono::steady_clock::now() < end);
-    return nullptr;
-  }
-
-  // Waits for the end while serving our own windows; returns the exit code or -1 on timeout.
-  long WaitForExit(std::chrono::milliseconds limit) const {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (WaitForSingleObject(info_.hProcess, 20) == WAIT_TIMEOUT) {
-      Pump();
-      if (std::chrono::steady_clock::now() >= end) return -1;
-    }
-    DWORD code = 0;
-    GetExitCodeProcess(info_.hProcess, &code);
-    return static_cast<long>(code);
-  }
-
-  bool Running() const { return WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT; }
-
-  void Stop() {
-    if (info_.hProcess == nullptr) return;
-    if (Running()) {
-      TerminateProcess(info_.hProcess, 1);
-      WaitForSingleObject(info_.hProcess, 5000);
-    }
-    CloseHandle(info_.hThread);
-    CloseHandle(info_.hProcess);
-    info_ = {};
-  }
-
- private:
-  PROCESS_INFORMATION info_{};
-};
-
 // ---- the requester ------------------------------------------------------------------------
 
 class SidecarTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    g_replies.clear();
-    replyWindow_ = MakeWindow();
-    ASSERT_NE(replyWindow_, nullptr);
-  }
+  void SetUp() override { ASSERT_NE(replyWindow_, nullptr); }
   void TearDown() override {
     sidecar_.Stop();
     if (mutex_ != nullptr) CloseHandle(mutex_);
-    DestroyWindow(replyWindow_);
   }
+
+  // Every reply that reached the reply window since the last ExpectReply.
+  std::vector<harness::Reply>& replies() { return requester_.replyWindow().replies(); }
 
   // Starts Sidecar64 with the reply window as the host's live main window.
   void StartSidecar() { StartSidecarWith(Decimal(replyWindow_)); }
@@ -238,21 +98,14 @@ class SidecarTest : public ::testing::Test {
     return SendMessageTimeoutW(receiveWindow_, message, wParam, lParam, SMTO_NORMAL, kSendTimeoutMs,
                                &result) != 0;
   }
-  bool SendNull() { return Send(WM_NULL, 0, 0); }
+  bool SendNull() { return requester_.SendNull(receiveWindow_); }
   bool SendData(const void* data, DWORD bytes) {
-    COPYDATASTRUCT copy{0, bytes, const_cast<void*>(data)};
-    return Send(WM_COPYDATA, reinterpret_cast<WPARAM>(replyWindow_),
-                reinterpret_cast<LPARAM>(&copy));
+    return requester_.SendData(receiveWindow_, data, bytes);
   }
-  bool SendText(const std::wstring& text) {
-    return SendData(text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-  }
-  bool Request(const std::wstring& text) { return SendNull() && SendText(text); }
+  bool SendText(const std::wstring& text) { return requester_.SendText(receiveWindow_, text); }
+  bool Request(const std::wstring& text) { return requester_.Request(receiveWindow_, text); }
 
-  std::wstring GetPathRequest(HWND target) {
-    return std::wstring(contract::GetPathCommand<wchar_t>) + L" " + Hex(replyWindow_) + L" " +
-           Hex(target);
-  }
+  std::wstring GetPathRequest(HWND target) { return harness::GetPathText(replyWindow_, target); }
 
   // What a party waiting on the mutex gets right now; a free mutex is taken and given back.
   DWORD TryMutex(DWORD waitMs = 0) {
@@ -262,29 +115,26 @@ class SidecarTest : public ::testing::Test {
   }
 
   void ExpectReply(HWND target, const std::wstring& path) {
-    ASSERT_EQ(g_replies.size(), 1u);
-    const Reply& reply = g_replies.front();
+    ASSERT_EQ(replies().size(), 1u);
+    const harness::Reply& reply = replies().front();
     EXPECT_EQ(reply.wParam, reinterpret_cast<WPARAM>(target));
     EXPECT_EQ(reply.dwData, reinterpret_cast<ULONG_PTR>(target));
     EXPECT_EQ(reply.cbData, (path.size() + 1) * sizeof(wchar_t));
-    ASSERT_FALSE(reply.text.empty());
-    EXPECT_EQ(reply.text.back(), L'\0');
-    EXPECT_EQ(CompareStringOrdinal(reply.text.c_str(), -1, path.c_str(), -1, TRUE), CSTR_EQUAL)
-        << "reply: " << std::string(reply.text.begin(), reply.text.end());
-    g_replies.clear();
+    ASSERT_FALSE(reply.units.empty());
+    EXPECT_EQ(reply.units.back(), L'\0');
+    EXPECT_EQ(CompareStringOrdinal(reply.units.c_str(), -1, path.c_str(), -1, TRUE), CSTR_EQUAL)
+        << "reply: " << std::string(reply.units.begin(), reply.units.end());
+    replies().clear();
   }
 
-  ChildProcess sidecar_;
-  HWND replyWindow_ = nullptr;
+  test::ChildProcess sidecar_;
+  harness::RawRequester requester_{kSendTimeoutMs};
+  const HWND replyWindow_ = requester_.window();
   HWND receiveWindow_ = nullptr;
   HANDLE mutex_ = nullptr;
 };
 
-std::wstring OwnPath() {
-  wchar_t path[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  return path;
-}
+using test::OwnPath;
 
 TEST_F(SidecarTest, GetPathAnswersWithTheImageOfTheWindowsProcess) {
   StartSidecar();
@@ -301,22 +151,30 @@ TEST_F(SidecarTest, GetPathAnswersWithTheImageOfTheWindowsProcess) {
   ASSERT_TRUE(Request(L"  gETpATH\t" + Hex(replyWindow_) + L"   " + Hex(replyWindow_) + L" 0x1"));
   ExpectReply(replyWindow_, OwnPath());
   ASSERT_TRUE(Request(L"GetPathX " + Hex(replyWindow_) + L" " + Hex(replyWindow_)));
-  EXPECT_TRUE(g_replies.empty());
+  EXPECT_TRUE(replies().empty());
   EXPECT_EQ(TryMutex(), static_cast<DWORD>(WAIT_OBJECT_0));
 }
 
 TEST_F(SidecarTest, ARequestSentFromInsideAReplyIsServedAndBothRepliesArrive) {
   StartSidecar();
   const HWND dead = DeadWindow();
-  g_nestedTo = receiveWindow_;
-  g_nestedRequest = GetPathRequest(dead);
+  // The first reply that arrives sends a further request from inside the reply, while Sidecar64
+  // still waits in its own send.
+  std::wstring nested = GetPathRequest(dead);
+  requester_.replyWindow().OnNextReply([&] {
+    COPYDATASTRUCT record{0, static_cast<DWORD>((nested.size() + 1) * sizeof(wchar_t)),
+                          nested.data()};
+    SendMessageW(receiveWindow_, WM_NULL, 0, 0);
+    SendMessageW(receiveWindow_, WM_COPYDATA, reinterpret_cast<WPARAM>(replyWindow_),
+                 reinterpret_cast<LPARAM>(&record));
+  });
   ASSERT_TRUE(Request(GetPathRequest(replyWindow_)));
   // The nested request was answered while the outer reply was being delivered.
-  ASSERT_EQ(g_replies.size(), 2u);
-  const Reply outer = g_replies[0];
-  g_replies.erase(g_replies.begin());
+  ASSERT_EQ(replies().size(), 2u);
+  const harness::Reply outer = replies()[0];
+  replies().erase(replies().begin());
   ExpectReply(dead, L"");
-  g_replies.push_back(outer);
+  replies().push_back(outer);
   ExpectReply(replyWindow_, OwnPath());
   EXPECT_EQ(TryMutex(), static_cast<DWORD>(WAIT_OBJECT_0));
 }
@@ -330,7 +188,7 @@ TEST_F(SidecarTest, WithoutItsMutexItServesNoRequestButStillWatches) {
   receiveWindow_ = sidecar_.FindWindowOf(contract::ReceiveClass<wchar_t>, 10s);
   ASSERT_NE(receiveWindow_, nullptr);
   ASSERT_TRUE(Request(GetPathRequest(replyWindow_)));
-  EXPECT_TRUE(g_replies.empty());
+  EXPECT_TRUE(replies().empty());
   WriteHandle(L"0");
   PostMessageW(receiveWindow_, WM_TIMER, contract::kAssistantWatchdogTimerId, 0);
   EXPECT_EQ(sidecar_.WaitForExit(5s), 0);
@@ -364,7 +222,7 @@ TEST_F(SidecarTest, MalformedRequestsRunNothingAndReleaseTheMutex) {
     SCOPED_TRACE(c.name);
     ASSERT_TRUE(SendNull());
     ASSERT_TRUE(SendData(c.data, c.bytes));
-    EXPECT_TRUE(g_replies.empty());
+    EXPECT_TRUE(replies().empty());
     EXPECT_EQ(TryMutex(), static_cast<DWORD>(WAIT_OBJECT_0));
   }
   // Exactly 1023 units still fit: the padding spaces are only delimiters.
@@ -399,7 +257,8 @@ TEST_F(SidecarTest, CloseEndsWithCodeZero) {
   EXPECT_EQ(sidecar_.WaitForExit(5s), 0);
 }
 
-// The watchdog, driven by a posted watchdog WM_TIMER so that no case waits for the 10-second period.
+// The watchdog, driven by a posted watchdog WM_TIMER so that no case waits for the 10-second
+// period.
 struct LivenessCase {
   const char* name;
   std::wstring (*handleText)(HWND live);
@@ -434,34 +293,16 @@ INSTANTIATE_TEST_SUITE_P(
         LivenessCase{"Saturated", [](HWND) { return std::wstring(L"99999999999999"); }, false}),
     [](const auto& param) { return std::string(param.param.name); });
 
-// Sets the firm folder aside (other programs' settings files may live there too), so that a test
-// starts with no folders at all, and puts it back afterwards.
-class FirmFolderSetAside {
- public:
-  FirmFolderSetAside() : aside_(FirmFolder() + L".aside") {
-    RemoveSettings();
-    moved_ = MoveFileW(FirmFolder().c_str(), aside_.c_str()) != 0;
-  }
-  ~FirmFolderSetAside() {
-    RemoveSettings();
-    if (moved_) MoveFileW(aside_.c_str(), FirmFolder().c_str());
-  }
-
- private:
-  std::wstring aside_;
-  bool moved_ = false;
-};
-
 TEST_F(SidecarTest, WithoutASettingsFileItEndsAtTheFirstExpiryAndMakesTheFolders) {
-  FirmFolderSetAside aside;
-  ASSERT_FALSE(FolderExists(FirmFolder()));
+  test::FirmFolderSetAside aside;
+  ASSERT_FALSE(FolderExists(test::FirmFolder()));
   const auto start = std::chrono::steady_clock::now();
   StartSidecarAsIs();
   EXPECT_EQ(sidecar_.WaitForExit(20s), 0);
   const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_GE(elapsed, 9s);
   EXPECT_LE(elapsed, 15s);
-  EXPECT_TRUE(FolderExists(AppFolder()));
+  EXPECT_TRUE(FolderExists(test::AppFolder()));
 }
 
 TEST_F(SidecarTest, ALiveHandleOutlastsARealExpiryADeadOneEndsTheNext) {
@@ -611,7 +452,7 @@ TEST_F(SidecarTest, AMillionDigitHandleCostsATickNoMoreThanAFewReads) {
 
 // A 32-bit target: its start costs about a minute here, so it is started once, up front, and
 // only when the test that needs it runs.
-ChildProcess* g_notepad = nullptr;
+test::ChildProcess* g_notepad = nullptr;
 constexpr const char* k32BitTestName = "GetPathReachesIntoA32BitProcess";
 
 bool WillRun(const char* testName) {
@@ -636,48 +477,22 @@ class Notepad32Environment : public ::testing::Environment {
   bool started_ = false;
 
  private:
-  ChildProcess notepad_;
+  test::ChildProcess notepad_;
 };
 Notepad32Environment* const g_notepadEnvironment = static_cast<Notepad32Environment*>(
     ::testing::AddGlobalTestEnvironment(new Notepad32Environment));
 
-// The tests rewrite the prefix's settings file; whatever was there before is put back.
-class SettingsBackup : public ::testing::Environment {
+// The tests rewrite the prefix's settings files; whatever was there before is put back.
+class SettingsBackupEnvironment : public ::testing::Environment {
  public:
-  void SetUp() override { existed_ = Read(SettingsFile(), content_); }
-  void TearDown() override {
-    if (!existed_) {
-      RemoveSettings();
-      return;
-    }
-    CreateDirectoryW(FirmFolder().c_str(), nullptr);
-    CreateDirectoryW(AppFolder().c_str(), nullptr);
-    const HANDLE file = CreateFileW(SettingsFile().c_str(), GENERIC_WRITE, 0, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    DWORD written = 0;
-    WriteFile(file, content_.data(), static_cast<DWORD>(content_.size()), &written, nullptr);
-    CloseHandle(file);
-  }
+  void SetUp() override { backup_.emplace(); }
+  void TearDown() override { backup_.reset(); }
 
  private:
-  static bool Read(const std::wstring& path, std::string& content) {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-      content.append(buffer, got);
-    }
-    CloseHandle(file);
-    return true;
-  }
-  bool existed_ = false;
-  std::string content_;
+  std::optional<test::SettingsBackup> backup_;
 };
 ::testing::Environment* const g_settingsBackup =
-    ::testing::AddGlobalTestEnvironment(new SettingsBackup);
+    ::testing::AddGlobalTestEnvironment(new SettingsBackupEnvironment);
 
 // The name of this test is k32BitTestName.
 TEST_F(SidecarTest, GetPathReachesIntoA32BitProcess) {

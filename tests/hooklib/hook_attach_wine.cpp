@@ -6,6 +6,8 @@
 //   hook_attach_wine <library>
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -16,7 +18,10 @@
 #include "host/shell/message_pump.h"
 #include "host/shell/shell_chain.h"
 #include "host/win32_handles.h"
-#include "tests/hooklib/wine_support.h"
+#include "tests/support/access_violation_guard.h"
+#include "tests/support/clean_run.h"
+#include "tests/support/settings_files.h"
+#include "tests/support/test_paths.h"
 
 namespace quillon::test {
 namespace {
@@ -84,12 +89,14 @@ struct Notice {
   WPARAM window;
 };
 
-int Run(const char* libraryArgument) {
+// The library under test, from the command line.
+const char* g_libraryArgument = nullptr;
+
+TEST(HookAttachWine, EachScenarioNotifiesOnlyItsDialogAndNoneArmsAWatchdog) {
   AccessViolationGuard guard;
-  Checks checks;
-  const std::wstring library = WindowsPath(libraryArgument);
+  const std::wstring library = WindowsPath(g_libraryArgument);
   // A dead host: any watchdog that ran would remove hooks.
-  QCHECK(checks, WriteLivenessValue(L"0"));
+  EXPECT_TRUE(WriteSettingsFile(contract::HookSettingsFile<wchar_t>, L"0"));
 
   std::vector<std::unique_ptr<ShellChain>> chains;
   std::vector<Notice> notices;
@@ -105,34 +112,34 @@ int Run(const char* libraryArgument) {
   for (const Scenario& scenario : kScenarios) {
     std::printf("%ls\n", scenario.name);
     HWND expected = scenario.build(chains);
-    QCHECK(checks, chains.back() != nullptr);
+    EXPECT_TRUE(chains.back() != nullptr);
     const std::wstring copy =
         CopyToTemp(library, L"hook-attach", (std::wstring(scenario.name) + L".dll").c_str());
     HMODULE module = LoadLibraryW(copy.c_str());
-    QCHECK(checks, module != nullptr);
+    EXPECT_TRUE(module != nullptr);
     if (module == nullptr) continue;
     if (scenario.afterAttach) scenario.afterAttach(expected);
 
     auto proc = reinterpret_cast<HOOKPROC>(
         reinterpret_cast<void*>(GetProcAddress(module, contract::kHookProcName)));
     HHOOK hook = SetWindowsHookExW(contract::kHookType, proc, module, GetCurrentThreadId());
-    QCHECK(checks, hook != nullptr);
+    EXPECT_TRUE(hook != nullptr);
     UniqueWindow window(CreateWindowExW(0, L"STATIC", L"icon", WS_OVERLAPPED, 0, 0, 50, 50, nullptr,
                                         nullptr, nullptr, nullptr));
     notices.clear();
     SendMessageW(window.Get(), WM_SETICON, ICON_BIG, 0);
     SendMessageW(window.Get(), WM_GETICON, ICON_BIG, 0);
-    QCHECK(checks, UnhookWindowsHookEx(hook));
+    EXPECT_TRUE(UnhookWindowsHookEx(hook));
     shell::PumpMessagesFor(300, observe);
 
     if (expected != nullptr) {
-      QCHECK(checks, notices.size() == 1);
-      QCHECK(checks, !notices.empty() && notices[0].dialog == expected &&
-                         notices[0].window == reinterpret_cast<WPARAM>(window.Get()));
+      EXPECT_TRUE(notices.size() == 1);
+      EXPECT_TRUE(!notices.empty() && notices[0].dialog == expected &&
+                  notices[0].window == reinterpret_cast<WPARAM>(window.Get()));
     } else {
-      QCHECK(checks, notices.empty());
+      EXPECT_TRUE(notices.empty());
     }
-    QCHECK(checks, FreeLibrary(module));
+    EXPECT_TRUE(FreeLibrary(module));
   }
 
   // Keep the libraries loaded this time: a watchdog armed by mistake would tick now.
@@ -144,24 +151,20 @@ int Run(const char* libraryArgument) {
     const std::wstring copy =
         CopyToTemp(library, L"hook-attach", (std::wstring(scenario.name) + L"-kept.dll").c_str());
     loaded.push_back(LoadLibraryW(copy.c_str()));
-    QCHECK(checks, loaded.back() != nullptr);
+    EXPECT_TRUE(loaded.back() != nullptr);
   }
   shell::PumpMessagesFor(contract::kWatchdogPeriodMs + 1500, observe);
-  QCHECK(checks, timerTicks == 0);
+  EXPECT_TRUE(timerTicks == 0);
   for (HMODULE module : loaded) FreeLibrary(module);
 
-  QCHECK(checks, AccessViolationGuard::count() == 0);
-  RemoveSettingsFile();
-  return checks.Verdict();
+  EXPECT_TRUE(AccessViolationGuard::count() == 0);
+  RemoveSettingsFile(contract::HookSettingsFile<wchar_t>);
 }
 
 }  // namespace
 }  // namespace quillon::test
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: hook_attach_wine <library>\n");
-    return 2;
-  }
-  return quillon::test::Run(argv[1]);
+  return quillon::test::RunAllTestsWithCleanRunLine(argc, argv, "hook_attach_wine <library>",
+                                                    {&quillon::test::g_libraryArgument});
 }

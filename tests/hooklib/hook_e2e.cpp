@@ -9,6 +9,8 @@
 //   hook_e2e --child <window>   child, reporting to the host's control window
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -19,7 +21,10 @@
 #include "host/shell/message_pump.h"
 #include "host/shell/shell_chain.h"
 #include "host/win32_handles.h"
-#include "tests/hooklib/wine_support.h"
+#include "tests/support/access_violation_guard.h"
+#include "tests/support/clean_run.h"
+#include "tests/support/settings_files.h"
+#include "tests/support/test_paths.h"
 
 namespace quillon::test {
 namespace {
@@ -122,8 +127,6 @@ bool Same(const std::vector<Notice>& actual, const std::vector<Notice>& expected
 
 class Host {
  public:
-  explicit Host(Checks& checks) : checks_(checks) {}
-
   bool Start();
   // One round in the child: the notices it caused, and its two windows.
   std::vector<Notice> Round();
@@ -154,7 +157,6 @@ class Host {
     };
   }
 
-  Checks& checks_;
   UniqueWindow main_;  // stands in for the host's main window named by "Handle"
   HWND child_ = nullptr, top_ = nullptr, inner_ = nullptr;
   PROCESS_INFORMATION process_{};
@@ -188,7 +190,7 @@ std::vector<Notice> Host::Round() {
   // thread's queue, so every notice of the round has arrived when kRoundDone does.
   const auto result =
       shell::PumpMessagesUntil([this] { return roundDone_; }, kRoundTimeoutMs, Observer());
-  QCHECK(checks_, result == shell::PumpResult::kDone);
+  EXPECT_TRUE(result == shell::PumpResult::kDone);
   return notices_;
 }
 
@@ -230,10 +232,10 @@ void StoreHookOn(HWND dialog, HHOOK hook) {
 // The unload path in this process: attach arms the timer on this thread and a tick runs. Then
 // FreeLibrary on this thread: the armed watchdog holds the module, so the ticks go on, neither
 // faulting nor running freed code (hook_unload_wine follows the module until it leaves).
-void CheckUnload(Checks& checks, const std::wstring& path, HWND hostMain) {
-  QCHECK(checks, WriteLivenessWindow(hostMain));
+void CheckUnload(const std::wstring& path, HWND hostMain) {
+  EXPECT_TRUE(WriteHostWindow(contract::HookSettingsFile<wchar_t>, hostMain));
   HMODULE module = LoadLibraryW(path.c_str());
-  QCHECK(checks, module != nullptr);
+  EXPECT_TRUE(module != nullptr);
   // No other library copy armed a watchdog in this process, and the program starts no thread
   // timer of its own: every window-less WM_TIMER here is this copy's. (Wine puts a handle of
   // its own, not the procedure's address, into lParam.)
@@ -242,94 +244,93 @@ void CheckUnload(Checks& checks, const std::wstring& path, HWND hostMain) {
     if (msg.message == WM_TIMER && msg.hwnd == nullptr) ++ticks;
   };
   shell::PumpMessagesFor(kPastOneTickMs, countTicks);
-  QCHECK(checks, ticks >= 1);  // the watchdog was armed, on this thread
+  EXPECT_TRUE(ticks >= 1);  // the watchdog was armed, on this thread
 
   const long violationsBefore = AccessViolationGuard::count();
-  QCHECK(checks, FreeLibrary(module));
+  EXPECT_TRUE(FreeLibrary(module));
   ticks = 0;
   shell::PumpMessagesFor(kPastOneTickMs, countTicks);
-  QCHECK(checks, ticks >= 1);
-  QCHECK(checks, GetModuleHandleW(path.c_str()) == module);
-  QCHECK(checks, AccessViolationGuard::count() == violationsBefore);
+  EXPECT_TRUE(ticks >= 1);
+  EXPECT_TRUE(GetModuleHandleW(path.c_str()) == module);
+  EXPECT_TRUE(AccessViolationGuard::count() == violationsBefore);
 }
 
-int RunHost(const char* libraryArgument) {
-  AccessViolationGuard guard;
-  Checks checks;
-  const std::wstring library = WindowsPath(libraryArgument);
-  if (!RegisterWindowClass(DefWindowProcW)) return 2;
+// The library under test, from the command line.
+const char* g_libraryArgument = nullptr;
 
-  Host host(checks);
+TEST(HookE2E, NoticesWatchdogAndUnloadAcrossProcesses) {
+  AccessViolationGuard guard;
+  const std::wstring library = WindowsPath(g_libraryArgument);
+  ASSERT_TRUE(RegisterWindowClass(DefWindowProcW));
+
+  Host host;
   auto chain = shell::ShellChain::Create({.dialogTitle = contract::DialogTitle<wchar_t>});
-  QCHECK(checks, chain != nullptr);
-  if (chain == nullptr) return 3;
+  ASSERT_TRUE(chain != nullptr);
   HWND dialog = chain->dialog();
 
   // Phase 1: the host is alive; the child's attach arms its watchdog.
   std::printf("phase 1: notices, live host survives a tick\n");
-  QCHECK(checks, host.Start());
-  QCHECK(checks, WriteLivenessWindow(host.main()));
+  EXPECT_TRUE(host.Start());
+  EXPECT_TRUE(WriteHostWindow(contract::HookSettingsFile<wchar_t>, host.main()));
   const InstalledHook first = InstallGlobalHook(library);
-  QCHECK(checks, first.hook != nullptr);
+  EXPECT_TRUE(first.hook != nullptr);
   StoreHookOn(dialog, first.hook);
-  QCHECK(checks, host.RoundNotifies(dialog));
+  EXPECT_TRUE(host.RoundNotifies(dialog));
   host.PumpPastOneTick();
-  QCHECK(checks, host.RoundNotifies(dialog));
+  EXPECT_TRUE(host.RoundNotifies(dialog));
 
   // Phase 2: the liveness value in hexadecimal reads as 0, so the child removes the hook.
   std::printf("phase 2: hexadecimal value removes the hook\n");
   wchar_t hex[32];
   std::swprintf(hex, 32, L"0x%x",
                 static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(host.main())));
-  QCHECK(checks, WriteLivenessValue(hex));
+  EXPECT_TRUE(WriteSettingsFile(contract::HookSettingsFile<wchar_t>, hex));
   host.PumpPastOneTick();
-  QCHECK(checks, host.RoundNotifies(nullptr));
-  QCHECK(checks, !UnhookWindowsHookEx(first.hook));  // already removed by the watchdog
+  EXPECT_TRUE(host.RoundNotifies(nullptr));
+  EXPECT_TRUE(!UnhookWindowsHookEx(first.hook));  // already removed by the watchdog
 
   // Phase 3: a fresh copy attaches armed; with no settings file the hook goes at the next tick.
   std::printf("phase 3: no settings file removes the hook\n");
-  RemoveSettingsFile();
+  RemoveSettingsFile(contract::HookSettingsFile<wchar_t>);
   RemovePropW(dialog, contract::HookProperty<wchar_t>);
   const InstalledHook second = InstallGlobalHook(CopyToTemp(library, L"hook-e2e", L"Second.dll"));
-  QCHECK(checks, second.hook != nullptr);
+  EXPECT_TRUE(second.hook != nullptr);
   StoreHookOn(dialog, second.hook);
-  QCHECK(checks, host.RoundNotifies(dialog));
+  EXPECT_TRUE(host.RoundNotifies(dialog));
   host.PumpPastOneTick();
-  QCHECK(checks, host.RoundNotifies(nullptr));
-  QCHECK(checks, !UnhookWindowsHookEx(second.hook));
+  EXPECT_TRUE(host.RoundNotifies(nullptr));
+  EXPECT_TRUE(!UnhookWindowsHookEx(second.hook));
 
   // Phase 4: both titles present: the "Wendril" dialog gets the notices and no watchdog runs,
   // although the host is gone and the "Quillon" dialog carries the property too.
   std::printf("phase 4: alternative dialog, no watchdog\n");
   HWND alt = chain->AddDialog(contract::DialogTitleAlt<wchar_t>);
-  QCHECK(checks, alt != nullptr);
+  EXPECT_TRUE(alt != nullptr);
   RemovePropW(dialog, contract::HookProperty<wchar_t>);
   const InstalledHook third = InstallGlobalHook(CopyToTemp(library, L"hook-e2e", L"Third.dll"));
-  QCHECK(checks, third.hook != nullptr);
+  EXPECT_TRUE(third.hook != nullptr);
   StoreHookOn(alt, third.hook);
   StoreHookOn(dialog, third.hook);
-  QCHECK(checks, host.RoundNotifies(alt));
+  EXPECT_TRUE(host.RoundNotifies(alt));
   host.PumpPastOneTick();
-  QCHECK(checks, host.RoundNotifies(alt));
-  QCHECK(checks, UnhookWindowsHookEx(third.hook));
-  QCHECK(checks, host.StopChild() == 0);  // the child saw no access violation
+  EXPECT_TRUE(host.RoundNotifies(alt));
+  EXPECT_TRUE(UnhookWindowsHookEx(third.hook));
+  EXPECT_TRUE(host.StopChild() == 0);  // the child saw no access violation
 
   // Phase 5: a new chain whose visible tray sits behind a hidden one; the unload path.
   std::printf("phase 5: hidden tray first, unload keeps the armed module\n");
   chain->HideTray();
   auto second_chain = shell::ShellChain::Create(
       {.dialogTitle = contract::DialogTitle<wchar_t>, .hiddenTrayFirst = true});
-  QCHECK(checks, second_chain != nullptr);
+  EXPECT_TRUE(second_chain != nullptr);
   if (second_chain != nullptr) {
-    QCHECK(checks,
-           FindWindowW(contract::TrayClass<wchar_t>, nullptr) == second_chain->hiddenTray());
+    EXPECT_TRUE(FindWindowW(contract::TrayClass<wchar_t>, nullptr) == second_chain->hiddenTray());
     StoreHookOn(second_chain->dialog(), third.hook);
-    CheckUnload(checks, CopyToTemp(library, L"hook-e2e", L"Unload.dll"), host.main());
+    CheckUnload(CopyToTemp(library, L"hook-e2e", L"Unload.dll"), host.main());
   }
 
-  QCHECK(checks, AccessViolationGuard::count() == 0);
-  RemoveSettingsFile();
-  return checks.Verdict();
+  EXPECT_TRUE(AccessViolationGuard::count() == 0);
+  RemoveSettingsFile(contract::HookSettingsFile<wchar_t>);
 }
 
 }  // namespace
@@ -337,7 +338,6 @@ int RunHost(const char* libraryArgument) {
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::string(argv[1]) == "--child") return quillon::test::RunChild(argv[2]);
-  if (argc == 2) return quillon::test::RunHost(argv[1]);
-  std::fprintf(stderr, "usage: hook_e2e <library> | --child <window>\n");
-  return 2;
+  return quillon::test::RunAllTestsWithCleanRunLine(
+      argc, argv, "hook_e2e <library> | --child <window>", {&quillon::test::g_libraryArgument});
 }

@@ -9,6 +9,8 @@
 //   hook_unload_wine <library>
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <cstdio>
 #include <memory>
@@ -20,7 +22,10 @@
 #include "host/shell/message_pump.h"
 #include "host/shell/shell_chain.h"
 #include "host/win32_handles.h"
-#include "tests/hooklib/wine_support.h"
+#include "tests/support/access_violation_guard.h"
+#include "tests/support/clean_run.h"
+#include "tests/support/settings_files.h"
+#include "tests/support/test_paths.h"
 
 namespace quillon::test {
 namespace {
@@ -136,7 +141,7 @@ void StoreHook(HWND dialog) {
 }
 
 // Loads the copy for `c` the way the case says; the test holds no reference afterwards.
-bool LoadAndFree(Checks& checks, const Case& c, const std::wstring& path) {
+bool LoadAndFree(const Case& c, const std::wstring& path) {
   if (c.freedBy == FreedBy::kArmingThreadEnd) {
     bool loaded = false;
     std::thread arming([&] {
@@ -149,37 +154,39 @@ bool LoadAndFree(Checks& checks, const Case& c, const std::wstring& path) {
     return loaded;
   }
   HMODULE module = LoadLibraryW(path.c_str());
-  QCHECK(checks, module != nullptr);
+  EXPECT_TRUE(module != nullptr);
   if (module == nullptr) return false;
   if (c.freedBy == FreedBy::kOtherThread) {
     BOOL freed = FALSE;
     std::thread([&] { freed = FreeLibrary(module); }).join();
-    QCHECK(checks, freed);
+    EXPECT_TRUE(freed);
   } else {
-    QCHECK(checks, FreeLibrary(module));
+    EXPECT_TRUE(FreeLibrary(module));
   }
   // Armed, the copy holds itself: freeing it did not unmap it.
-  QCHECK(checks, GetModuleHandleW(path.c_str()) == module);
+  EXPECT_TRUE(GetModuleHandleW(path.c_str()) == module);
   return true;
 }
 
-int Run(const char* libraryArgument) {
+// The library under test, from the command line.
+const char* g_libraryArgument = nullptr;
+
+TEST(HookUnloadWine, ArmedCopiesStayWhileTheHostLivesAndLeaveWithinTwoTicksOnceItIsGone) {
   AccessViolationGuard guard;
-  Checks checks;
-  const std::wstring library = WindowsPath(libraryArgument);
+  const std::wstring library = WindowsPath(g_libraryArgument);
 
   UniqueWindow hostMain(MakeWindow(L"host main"));
   UniqueWindow probed(MakeWindow(L"probed"));
-  QCHECK(checks, hostMain && probed);
+  EXPECT_TRUE(hostMain && probed);
   wchar_t handle[32];
   std::swprintf(handle, 32, L"%u",
                 static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(hostMain.Get())));
   const std::wstring digits = std::wstring(kLivenessDigits - wcslen(handle), L'0') + handle;
-  QCHECK(checks, WriteLivenessValue(digits));
+  EXPECT_TRUE(WriteSettingsFile(contract::HookSettingsFile<wchar_t>, digits));
 
   auto chain = ShellChain::Create({.dialogTitle = contract::DialogTitle<wchar_t>});
-  QCHECK(checks, chain != nullptr);
-  if (chain == nullptr) return checks.Verdict();
+  EXPECT_TRUE(chain != nullptr);
+  if (chain == nullptr) return;
   StoreHook(chain->dialog());
   // The copy whose dialog goes attaches to a chain of its own, found first once the other
   // chain's tray is hidden.
@@ -191,13 +198,13 @@ int Run(const char* libraryArgument) {
     if (c.freedBy == FreedBy::kDialogGone) {
       chain->HideTray();
       doomed = ShellChain::Create({.dialogTitle = contract::DialogTitle<wchar_t>});
-      QCHECK(checks, doomed != nullptr);
+      EXPECT_TRUE(doomed != nullptr);
       if (doomed != nullptr) StoreHook(doomed->dialog());
     }
     const std::wstring path =
         CopyToTemp(library, L"hook-unload", (std::wstring(c.name) + L".dll").c_str());
-    QCHECK(checks, !path.empty());
-    if (LoadAndFree(checks, c, path)) loaded.push_back({&c, path});
+    EXPECT_TRUE(!path.empty());
+    if (LoadAndFree(c, path)) loaded.push_back({&c, path});
   }
   doomed.reset();
 
@@ -206,11 +213,11 @@ int Run(const char* libraryArgument) {
   Ticks alive;
   Pump(2 * kTickMs + kReleaseSlackMs, alive);
   std::printf("  %d ticks, slowest %.1f ms\n", alive.count, alive.slowestMs);
-  QCHECK(checks, alive.count >= 2);
-  QCHECK(checks, alive.slowestMs < kTickBudgetMs);
+  EXPECT_TRUE(alive.count >= 2);
+  EXPECT_TRUE(alive.slowestMs < kTickBudgetMs);
   for (const Loaded& l : loaded) {
     std::printf("  %ls: %s\n", l.what->name, IsLoaded(l) ? "loaded" : "gone");
-    QCHECK(checks, IsLoaded(l) == l.what->staysWhileHostLives);
+    EXPECT_TRUE(IsLoaded(l) == l.what->staysWhileHostLives);
   }
 
   std::printf("host gone: within two ticks every copy leaves\n");
@@ -219,29 +226,25 @@ int Run(const char* libraryArgument) {
   Pump(2 * kTickMs + kReleaseSlackMs, gone);
   for (const Loaded& l : loaded) {
     std::printf("  %ls: %s\n", l.what->name, IsLoaded(l) ? "loaded" : "gone");
-    QCHECK(checks, !IsLoaded(l));
+    EXPECT_TRUE(!IsLoaded(l));
   }
   std::printf("afterwards: no tick at all\n");
   Ticks after;
   Pump(kTickMs + 1500, after);
-  QCHECK(checks, after.count == 0);
+  EXPECT_TRUE(after.count == 0);
 
   prober.Stop();
   std::printf("prober: %d unanswered, slowest %llu ms\n", prober.unanswered(),
               static_cast<unsigned long long>(prober.slowestMs()));
-  QCHECK(checks, prober.unanswered() == 0);
-  QCHECK(checks, AccessViolationGuard::count() == 0);
-  RemoveSettingsFile();
-  return checks.Verdict();
+  EXPECT_TRUE(prober.unanswered() == 0);
+  EXPECT_TRUE(AccessViolationGuard::count() == 0);
+  RemoveSettingsFile(contract::HookSettingsFile<wchar_t>);
 }
 
 }  // namespace
 }  // namespace quillon::test
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: hook_unload_wine <library>\n");
-    return 2;
-  }
-  return quillon::test::Run(argv[1]);
+  return quillon::test::RunAllTestsWithCleanRunLine(argc, argv, "hook_unload_wine <library>",
+                                                    {&quillon::test::g_libraryArgument});
 }

@@ -12,6 +12,8 @@
 //   proof_request_stress --requester <assistant> <window> <count> <window's path>
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <psapi.h>
 #include <shellapi.h>
 
@@ -20,11 +22,14 @@
 #include <string>
 #include <vector>
 
+#include "harness/raw_requester.h"
 #include "host/client/win32_assistant_process.h"
 #include "host/client/win32_liveness.h"
 #include "host/contract.h"
-#include "tests/hooklib/wine_support.h"
-#include "tests/proof/raw_requester.h"
+#include "tests/support/access_violation_guard.h"
+#include "tests/support/clean_run.h"
+#include "tests/support/settings_files.h"
+#include "tests/support/test_paths.h"
 
 namespace quillon::proof {
 namespace {
@@ -40,24 +45,15 @@ constexpr DWORD kRunLimitMs = 600000;
 constexpr DWORD kHandleTolerance = 2;
 constexpr SIZE_T kPrivateBytesTolerance = 128 * 1024;
 
-std::wstring OwnPath() {
-  wchar_t path[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  return path;
-}
+using harness::Answer;
+using harness::AnswerIs;
+using harness::RawRequester;
+using test::OwnPath;
 
+// A window whose image path is asked for: any window of this process.
 HWND MakeWindow(const wchar_t* title) {
-  static const ATOM atom = [] {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = &DefWindowProcW;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"QuillonProofStress";
-    return RegisterClassExW(&wc);
-  }();
-  return atom ? CreateWindowExW(0, L"QuillonProofStress", title, WS_POPUP, 0, 0, 0, 0, nullptr,
-                                nullptr, GetModuleHandleW(nullptr), nullptr)
-              : nullptr;
+  return CreateWindowExW(0, L"STATIC", title, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                         GetModuleHandleW(nullptr), nullptr);
 }
 
 HWND ParseWindow(const wchar_t* text) {
@@ -82,9 +78,9 @@ int RunRequester(HWND assistant, HWND coordinatorWindow, int count,
   for (int i = 0; i < count; ++i) {
     const bool askOwn = i % 2 == 0;
     const HWND target = askOwn ? own : coordinatorWindow;
-    Reply reply;
+    Answer reply;
     if (!requester.GetPath(assistant, target, reply) ||
-        !ReplyIs(reply, target, askOwn ? ownPath : coordinatorPath)) {
+        !AnswerIs(reply, target, askOwn ? ownPath : coordinatorPath)) {
       ++wrong;
     }
   }
@@ -169,30 +165,14 @@ bool Measure(HANDLE process, DWORD processId, Usage& usage) {
   return usage.handles != 0 && usage.privateBytes != 0;
 }
 
-// Removes the liveness value files this test wrote, so that no later test meets a value that
-// names a window of a process that has ended.
-void RemoveLivenessFiles() {
-  for (const wchar_t* file : {quillon::contract::HookSettingsFile<wchar_t>,
-                              quillon::contract::AssistantSettingsFile<wchar_t>}) {
-    const std::wstring path = HostSettingsPath(file);
-    if (path.empty()) continue;
-    WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());  // flush the cache
-    DeleteFileW(path.c_str());
-  }
-}
-
-int RunCoordinator() {
+TEST(RequestStress, ThreeRequesterProcessesAtOnceGetEveryReplyRightAndNothingLeaks) {
   test::AccessViolationGuard guard;
-  test::Checks checks;
   const HWND main = MakeWindow(L"stress host main");
-  QCHECK(checks, main != nullptr);
-  QCHECK(checks, WriteLivenessValue(main));
+  EXPECT_TRUE(main != nullptr);
+  EXPECT_TRUE(WriteLivenessValue(main));
 
   AssistantProcess sidecar;
-  if (!sidecar.Start(SIDECAR64_EXE, 30000)) {
-    std::printf("FAILED: Sidecar64 did not start (%ls)\n", SIDECAR64_EXE);
-    return 1;
-  }
+  ASSERT_TRUE(sidecar.Start(SIDECAR64_EXE, 30000)) << "Sidecar64 did not start";
   const HWND assistant = FindReceiveWindowOf(sidecar.ProcessId());
   const std::wstring ownPath = OwnPath();
 
@@ -200,19 +180,19 @@ int RunCoordinator() {
   RawRequester requester;
   int wrong = 0;
   for (int i = 0; i < kWarmUpRequests; ++i) {
-    Reply reply;
-    if (!requester.GetPath(assistant, main, reply) || !ReplyIs(reply, main, ownPath)) ++wrong;
+    Answer reply;
+    if (!requester.GetPath(assistant, main, reply) || !AnswerIs(reply, main, ownPath)) ++wrong;
   }
-  QCHECK(checks, wrong == 0);
+  EXPECT_TRUE(wrong == 0);
   Usage before;
-  QCHECK(checks, Measure(sidecar.Handle(), sidecar.ProcessId(), before));
+  EXPECT_TRUE(Measure(sidecar.Handle(), sidecar.ProcessId(), before));
 
   const HANDLE start = CreateEventW(nullptr, TRUE, FALSE, kStartEvent);
   std::vector<PROCESS_INFORMATION> children;
   for (int i = 0; i < kRequesters; ++i) {
     const std::wstring name = L"proof_requester_" + std::to_wstring(i) + L".exe";
     const std::wstring copy = test::CopyToTemp(ownPath, L"quillon_proof_stress", name.c_str());
-    QCHECK(checks, !copy.empty());
+    EXPECT_TRUE(!copy.empty());
     std::wstring command = L"\"" + copy + L"\" --requester " +
                            std::to_wstring(reinterpret_cast<std::uintptr_t>(assistant)) + L" " +
                            std::to_wstring(reinterpret_cast<std::uintptr_t>(main)) + L" " +
@@ -226,7 +206,7 @@ int RunCoordinator() {
       children.push_back(info);
     }
   }
-  QCHECK(checks, children.size() == kRequesters);
+  EXPECT_TRUE(children.size() == kRequesters);
   const ULONGLONG began = GetTickCount64();
   SetEvent(start);
 
@@ -239,7 +219,7 @@ int RunCoordinator() {
     }
     std::printf("requester %zu: exit code %lu (number of wrong replies)\n", i,
                 static_cast<unsigned long>(code));
-    QCHECK(checks, code == 0);
+    EXPECT_TRUE(code == 0);
     CloseHandle(children[i].hProcess);
   }
   const ULONGLONG took = GetTickCount64() - began;
@@ -248,7 +228,7 @@ int RunCoordinator() {
   CloseHandle(start);
 
   Usage after;
-  QCHECK(checks, Measure(sidecar.Handle(), sidecar.ProcessId(), after));
+  EXPECT_TRUE(Measure(sidecar.Handle(), sidecar.ProcessId(), after));
   std::printf("Sidecar64 after %d requests: %lu handles, %zu private bytes\n", kWarmUpRequests,
               static_cast<unsigned long>(before.handles),
               static_cast<std::size_t>(before.privateBytes));
@@ -256,26 +236,27 @@ int RunCoordinator() {
               kWarmUpRequests + kRequesters * kRequestsEach,
               static_cast<unsigned long>(after.handles),
               static_cast<std::size_t>(after.privateBytes));
-  QCHECK(checks, after.handles <= before.handles + kHandleTolerance);
-  QCHECK(checks, after.privateBytes <= before.privateBytes + kPrivateBytesTolerance);
+  EXPECT_TRUE(after.handles <= before.handles + kHandleTolerance);
+  EXPECT_TRUE(after.privateBytes <= before.privateBytes + kPrivateBytesTolerance);
 
   // Still serving, and it ends on request.
-  Reply reply;
-  QCHECK(checks, requester.GetPath(assistant, main, reply) && ReplyIs(reply, main, ownPath));
-  QCHECK(checks, requester.Send(assistant, L"Exit", reply) && reply.count == 0);
-  QCHECK(checks, sidecar.WaitForExit(20000));
-  QCHECK(checks, sidecar.ExitCode() == 0);
-  QCHECK(checks, requester.strayReplies() == 0);
-  QCHECK(checks, test::AccessViolationGuard::count() == 0);
-  RemoveLivenessFiles();
+  Answer reply;
+  EXPECT_TRUE(requester.GetPath(assistant, main, reply) && AnswerIs(reply, main, ownPath));
+  EXPECT_TRUE(requester.Send(assistant, L"Exit", reply) && reply.count == 0);
+  EXPECT_TRUE(sidecar.WaitForExit(20000));
+  EXPECT_TRUE(sidecar.ExitCode() == 0);
+  EXPECT_TRUE(requester.strayReplies() == 0);
+  EXPECT_TRUE(test::AccessViolationGuard::count() == 0);
+  // No later test may meet a value that names a window of a process that has ended.
+  test::RemoveSettingsFile(contract::HookSettingsFile<wchar_t>);
+  test::RemoveSettingsFile(contract::AssistantSettingsFile<wchar_t>);
   DestroyWindow(main);
-  return checks.Verdict();
 }
 
 }  // namespace
 }  // namespace quillon::proof
 
-int main() {
+int main(int argc, char** argv) {
   int count = 0;
   LPWSTR* args = CommandLineToArgvW(GetCommandLineW(), &count);
   if (args != nullptr && count == 6 && std::wstring(args[1]) == L"--requester") {
@@ -283,5 +264,6 @@ int main() {
         quillon::proof::ParseWindow(args[2]), quillon::proof::ParseWindow(args[3]),
         static_cast<int>(std::wcstol(args[4], nullptr, 10)), args[5]);
   }
-  return quillon::proof::RunCoordinator();
+  ::testing::InitGoogleTest(&argc, argv);
+  return quillon::test::RunAllTestsWithCleanRunLine();
 }

@@ -13,6 +13,8 @@
 //   proof_seticon_stress --child <host window> <count>
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -22,7 +24,10 @@
 #include "host/shell/message_pump.h"
 #include "host/shell/shell_chain.h"
 #include "host/win32_handles.h"
-#include "tests/hooklib/wine_support.h"
+#include "tests/support/access_violation_guard.h"
+#include "tests/support/clean_run.h"
+#include "tests/support/settings_files.h"
+#include "tests/support/test_paths.h"
 
 namespace quillon::proof {
 namespace {
@@ -93,19 +98,25 @@ struct Tally {
   unsigned corrupted = 0;
 };
 
-int RunHost(const std::wstring& library, unsigned count) {
+unsigned ParseCount(const char* text) {
+  return static_cast<unsigned>(std::strtoul(text, nullptr, 10));
+}
+
+// The library under test and the number of WM_SETICON, from the command line.
+const char* g_libraryArgument = nullptr;
+const char* g_countArgument = nullptr;
+
+TEST(SeticonStress, EveryIconChangeOfAFloodGivesExactlyOneNotice) {
+  const std::wstring library = test::WindowsPath(g_libraryArgument);
+  const unsigned count = ParseCount(g_countArgument);
   test::AccessViolationGuard guard;
-  test::Checks checks;
-  if (!RegisterWindowClass()) return 1;
+  ASSERT_TRUE(RegisterWindowClass());
   UniqueWindow main(MakeWindow(L"icon stress host main", 0));
-  QCHECK(checks, main && test::WriteLivenessWindow(main.Get()));
+  EXPECT_TRUE(main && test::WriteHostWindow(contract::HookSettingsFile<wchar_t>, main.Get()));
   shell::ShellChainOptions options;
   options.dialogTitle = contract::DialogTitle<wchar_t>;
   const auto chain = shell::ShellChain::Create(options);
-  if (!chain) {
-    std::printf("FAILED: no shell chain\n");
-    return 1;
-  }
+  if (!chain) FAIL() << "no shell chain";
   Tally tally;
   tally.dialog = chain->dialog();
 
@@ -114,11 +125,10 @@ int RunHost(const std::wstring& library, unsigned count) {
                                      GetProcAddress(module, contract::kHookProcName)))
                                : nullptr;
   if (hookProc == nullptr) {
-    std::printf("FAILED: cannot load %ls\n", library.c_str());
-    return 1;
+    FAIL() << "cannot load " << std::string(library.begin(), library.end());
   }
   const HHOOK hook = SetWindowsHookExW(contract::kHookType, hookProc, module, 0);
-  QCHECK(checks, hook != nullptr);
+  EXPECT_TRUE(hook != nullptr);
   // Published before the hook reaches another process: each reads it once, at attach.
   SetPropW(tally.dialog, contract::HookProperty<wchar_t>, hook);
 
@@ -132,8 +142,7 @@ int RunHost(const std::wstring& library, unsigned count) {
   PROCESS_INFORMATION child{};
   if (!CreateProcessW(self, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                       &child)) {
-    std::printf("FAILED: cannot start the child\n");
-    return 1;
+    FAIL() << "cannot start the child";
   }
   CloseHandle(child.hThread);
 
@@ -157,10 +166,10 @@ int RunHost(const std::wstring& library, unsigned count) {
   const ULONGLONG began = GetTickCount64();
   const auto started =
       shell::PumpMessagesUntil([&] { return tally.top != nullptr; }, kStartLimitMs, observe);
-  QCHECK(checks, started == shell::PumpResult::kDone);
+  EXPECT_TRUE(started == shell::PumpResult::kDone);
   const ULONGLONG flooding = GetTickCount64();
   const auto flooded = shell::PumpMessagesUntil([&] { return tally.done; }, kFloodLimitMs, observe);
-  QCHECK(checks, flooded == shell::PumpResult::kDone);
+  EXPECT_TRUE(flooded == shell::PumpResult::kDone);
   const ULONGLONG took = GetTickCount64() - flooding;
   // Every notice was posted before kChildDone, so all have arrived; pump a little longer anyway
   // to catch anything that would come late.
@@ -173,11 +182,11 @@ int RunHost(const std::wstring& library, unsigned count) {
       static_cast<unsigned long long>(flooding - began), tally.sent,
       static_cast<unsigned long long>(took),
       took ? 1000.0 * tally.sent / static_cast<double>(took) : 0.0, tally.notices, tally.corrupted);
-  QCHECK(checks, tally.sent == count);
-  QCHECK(checks, tally.notices == count);
-  QCHECK(checks, tally.corrupted == 0);
-  QCHECK(checks, WaitForSingleObject(child.hProcess, 0) == WAIT_TIMEOUT);  // still running
-  QCHECK(checks, IsWindow(tally.top) && IsWindow(tally.inner));
+  EXPECT_TRUE(tally.sent == count);
+  EXPECT_TRUE(tally.notices == count);
+  EXPECT_TRUE(tally.corrupted == 0);
+  EXPECT_TRUE(WaitForSingleObject(child.hProcess, 0) == WAIT_TIMEOUT);  // still running
+  EXPECT_TRUE(IsWindow(tally.top) && IsWindow(tally.inner));
 
   PostMessageW(tally.top, kQuit, 0, 0);
   DWORD exitCode = 1000;
@@ -187,16 +196,12 @@ int RunHost(const std::wstring& library, unsigned count) {
     TerminateProcess(child.hProcess, 1000);
   }
   CloseHandle(child.hProcess);
-  QCHECK(checks, exitCode == 0);  // no access violation in the child
+  EXPECT_TRUE(exitCode == 0);  // no access violation in the child
   if (hook != nullptr) UnhookWindowsHookEx(hook);
   RemovePropW(tally.dialog, contract::HookProperty<wchar_t>);
-  test::RemoveSettingsFile();  // leave no liveness value of a dead window to later tests
-  QCHECK(checks, test::AccessViolationGuard::count() == 0);
-  return checks.Verdict();
-}
-
-unsigned ParseCount(const char* text) {
-  return static_cast<unsigned>(std::strtoul(text, nullptr, 10));
+  // Leave no liveness value of a dead window to later tests.
+  test::RemoveSettingsFile(contract::HookSettingsFile<wchar_t>);
+  EXPECT_TRUE(test::AccessViolationGuard::count() == 0);
 }
 
 }  // namespace
@@ -209,7 +214,6 @@ int main(int argc, char** argv) {
         reinterpret_cast<HWND>(static_cast<std::uintptr_t>(std::strtoull(argv[2], nullptr, 10))),
         ParseCount(argv[3]));
   }
-  if (argc == 3) return RunHost(quillon::test::WindowsPath(argv[1]), ParseCount(argv[2]));
-  std::fputs("usage: proof_seticon_stress <library> <count>\n", stderr);
-  return 2;
+  return quillon::test::RunAllTestsWithCleanRunLine(
+      argc, argv, "proof_seticon_stress <library> <count>", {&g_libraryArgument, &g_countArgument});
 }
