@@ -27,6 +27,7 @@ int RunAllTestsWithCleanRunLine() {
 int RunAllTestsWithCleanRunLine(int argc, char** argv, const char* usage,
                                 std::initializer_list<const char**> arguments) {
   ::testing::InitGoogleTest(&argc, argv);
+  if (GTEST_FLAG_GET(list_tests)) return RUN_ALL_TESTS();  // lists, runs nothing
   if (argc != static_cast<int>(arguments.size()) + 1) {
     std::fprintf(stderr, "usage: %s\n", usage);
     return 2;

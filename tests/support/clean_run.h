@@ -17,7 +17,7 @@ int RunAllTestsWithCleanRunLine();
 
 // For programs with arguments of their own: takes gtest's flags out of the command line, expects
 // exactly one further argument per pointer of `arguments` and points each at its own, then runs
-// as above. Without them it prints `usage` and returns 2.
+// as above. Without them it prints `usage` and returns 2 (--gtest_list_tests needs none).
 int RunAllTestsWithCleanRunLine(int argc, char** argv, const char* usage,
                                 std::initializer_list<const char**> arguments);
 
