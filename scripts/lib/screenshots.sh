@@ -8,7 +8,8 @@
 
 # The bar's last logged layout: its "bar" line, then one "button" line per button shown.
 shot_layout() {  # host log
-  awk '$2 == "bar" && $3 == "rect" { layout = $0 "\n"; next }
+  awk '{ sub(/\r$/, "") }  # Wine writes standard output with CR LF
+       $2 == "bar" && $3 == "rect" { layout = $0 "\n"; next }
        $2 == "button" && $5 == "rect" { layout = layout $0 "\n" }
        END { printf "%s", layout }' "$1"
 }
@@ -23,7 +24,8 @@ shot_layout_has() {  # host log, window...
 
 # What the host last drew on the window's button after a notice, "ICON CHANGES" ("" before any).
 shot_drawn_icon() {  # host log, window
-  awk -v w="$2" '$2 == "button" && $4 == w && $5 == "redrawn" { drawn = $8 " " $NF }
+  awk -v w="$2" '{ sub(/\r$/, "") }
+                 $2 == "button" && $4 == w && $5 == "redrawn" { drawn = $8 " " $NF }
                  END { print drawn }' "$1"
 }
 

@@ -83,10 +83,17 @@ TEST(TaskButtonList, AKnownProgramNameSurvivesAnUnansweredRequest) {
   EXPECT_EQ(list.buttons()[1].label, L"(unknown)");
   EXPECT_FALSE(list.SetProgram(99, L"C:\\x.exe", true));  // no such button
 
-  // A window that goes and comes back (a reused handle) starts over as unknown.
+  EXPECT_TRUE(list.CountIconChange(7));
+  EXPECT_TRUE(list.CountIconChange(7));
+  EXPECT_FALSE(list.CountIconChange(99));
+  EXPECT_EQ(list.buttons()[0].icon_changes, 2u);
+  EXPECT_EQ(list.buttons()[1].icon_changes, 0u);
+
+  // A window that goes and comes back (a reused handle) starts over: unknown, no changes.
   list.Sync({8});
   list.Sync({8, 7});
   EXPECT_EQ(list.buttons()[1].label, L"(unknown)");
+  EXPECT_EQ(list.buttons()[1].icon_changes, 0u);
 }
 
 TEST(TaskBarLayout, ButtonsShrinkToFitAndStopAtTheMinimum) {
@@ -125,17 +132,24 @@ TEST(TaskBarLayout, ButtonsShrinkToFitAndStopAtTheMinimum) {
   }
 }
 
-TEST(TaskBarLayout, IconAndLabelSitInsideTheirButton) {
+TEST(TaskBarLayout, IconLabelAndBadgeSitSideBySideInsideTheirButton) {
   const BarMetrics m;
   const Box button{100, 993, 300, 1021};
   const Box icon = IconBox(button, m);
-  const Box label = LabelBox(button, m);
+  const Box badge = BadgeBox(button, m);
+  const Box label = LabelBox(button, false, m);
+  const Box label_before_badge = LabelBox(button, true, m);
   EXPECT_EQ(icon.width(), m.icon_size);
   EXPECT_EQ(icon.height(), m.icon_size);
   EXPECT_EQ(icon.top - button.top, button.bottom - icon.bottom);  // centred
   EXPECT_GT(icon.left, button.left);
   EXPECT_GT(label.left, icon.right);
   EXPECT_LT(label.right, button.right);
+  EXPECT_EQ(badge.width(), m.badge_width);
+  EXPECT_LT(badge.right, button.right);
+  EXPECT_EQ(label_before_badge.left, label.left);
+  EXPECT_LT(label_before_badge.right, badge.left);  // the count never covers the label
+  EXPECT_GT(label_before_badge.width(), 100);       // a file name still fits
 }
 
 }  // namespace
