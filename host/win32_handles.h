@@ -62,10 +62,26 @@ struct IconTraits {
   static void Close(Type h) { ::DestroyIcon(h); }
 };
 
+template <class Object>  // brushes, pens, bitmaps, fonts: DeleteObject
+struct GdiObjectTraits {
+  using Type = Object;
+  static Type None() { return nullptr; }
+  static void Close(Type h) { ::DeleteObject(h); }
+};
+struct MemoryDcTraits {  // CreateCompatibleDC
+  using Type = HDC;
+  static Type None() { return nullptr; }
+  static void Close(Type h) { ::DeleteDC(h); }
+};
+
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueWindow = UniqueHandle<WindowTraits>;
 using UniqueHook = UniqueHandle<HookTraits>;
 using UniqueModule = UniqueHandle<ModuleTraits>;
 using UniqueIcon = UniqueHandle<IconTraits>;
+using UniqueBrush = UniqueHandle<GdiObjectTraits<HBRUSH>>;
+using UniquePen = UniqueHandle<GdiObjectTraits<HPEN>>;
+using UniqueBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
+using UniqueMemoryDc = UniqueHandle<MemoryDcTraits>;
 
 }  // namespace quillon
