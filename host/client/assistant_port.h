@@ -57,6 +57,8 @@ class AssistantPort {
   virtual WindowId FindReceiveWindow() = 0;
   // Our own window that replies are sent to; 0 when it could not be made.
   virtual WindowId ReplyWindow() const = 0;
+  // True on the thread that made the port: only that thread receives the replies.
+  virtual bool OnOwnerThread() const = 0;
   // Where the reply window hands what it receives.
   virtual void SetReplySink(ReplySink* sink) = 0;
 

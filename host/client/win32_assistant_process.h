@@ -15,7 +15,9 @@ std::wstring ModuleFolder(HMODULE module = nullptr);
 
 class AssistantProcess {
  public:
-  // Starts `exe_path` (no arguments) and waits up to `ready_ms` for its receive window.
+  // Starts `exe_path` (no arguments) and waits up to `ready_ms` for its receive window. True at
+  // once while the process started last still runs. When no receive window appears in time, the
+  // process is ended and false returned: nothing is left running.
   bool Start(const std::wstring& exe_path, DWORD ready_ms = 10000);
   bool Running() const;
   // Waits for the process to end; true when it has (or none was started).
