@@ -7,11 +7,11 @@
 #include <memory>
 #include <set>
 
-#include "host/win32_handles.h"
+#include "host/client/win32_icon_hook.h"
 #include "host/shell/shell_chain.h"
 #include "host/standin/assistant_supervisor.h"
-#include "host/standin/hook_installer.h"
 #include "host/standin/options.h"
+#include "host/win32_handles.h"
 
 namespace quillon::standin {
 
@@ -39,7 +39,7 @@ class StandinHost {
   Options options_;
   UniqueWindow main_window_;
   std::unique_ptr<shell::ShellChain> shell_;
-  HookInstaller hook_;
+  IconHook hook_;
   AssistantSupervisor assistant_;
   std::set<HWND> listed_;
   ULONGLONG deadline_ = 0;
