@@ -1,6 +1,7 @@
 // Starting Sidecar64 and waiting for it: the host owns the process handle, so it can tell an
 // ended Sidecar64 from a busy one and start it again.
-#pragma once
+#ifndef QUILLON_HOST_CLIENT_WIN32_ASSISTANT_PROCESS_H
+#define QUILLON_HOST_CLIENT_WIN32_ASSISTANT_PROCESS_H
 
 #include <windows.h>
 
@@ -37,3 +38,5 @@ class AssistantProcess {
 HWND FindReceiveWindowOf(DWORD process_id);
 
 }  // namespace quillon
+
+#endif  // QUILLON_HOST_CLIENT_WIN32_ASSISTANT_PROCESS_H

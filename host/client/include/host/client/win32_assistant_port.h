@@ -1,7 +1,8 @@
 // The Win32 side of the client: finds Sidecar64's receive window, runs each handshake on a
 // thread of its own with sends that wait as long as Sidecar64 takes, and owns the hidden window
 // that receives the "GetPath" replies (taken while the client's thread waits).
-#pragma once
+#ifndef QUILLON_HOST_CLIENT_WIN32_ASSISTANT_PORT_H
+#define QUILLON_HOST_CLIENT_WIN32_ASSISTANT_PORT_H
 
 #include <windows.h>
 
@@ -60,3 +61,5 @@ class Win32AssistantClient {
 };
 
 }  // namespace quillon
+
+#endif  // QUILLON_HOST_CLIENT_WIN32_ASSISTANT_PORT_H

@@ -22,7 +22,8 @@
 // created the port, and are taken while that thread waits in AwaitHandshake. A request from any
 // other thread is refused with kWrongThread and sends nothing; create, use and destroy the
 // client on one thread.
-#pragma once
+#ifndef QUILLON_HOST_CLIENT_ASSISTANT_CLIENT_H
+#define QUILLON_HOST_CLIENT_ASSISTANT_CLIENT_H
 
 #include <cstddef>
 #include <string>
@@ -88,3 +89,5 @@ class AssistantClient final : private ReplySink {
 const char* Describe(RequestStatus status);
 
 }  // namespace quillon
+
+#endif  // QUILLON_HOST_CLIENT_ASSISTANT_CLIENT_H

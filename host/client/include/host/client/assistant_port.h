@@ -1,7 +1,8 @@
 // What the host-side client needs from the platform to talk to Sidecar64: find its receive window,
 // run the two sends of one request, and learn of the replies that reach our reply window.
 // The Win32 adapter is win32_assistant_port.h; tests use fakes.
-#pragma once
+#ifndef QUILLON_HOST_CLIENT_ASSISTANT_PORT_H
+#define QUILLON_HOST_CLIENT_ASSISTANT_PORT_H
 
 #include <cstddef>
 #include <cstdint>
@@ -78,3 +79,5 @@ class AssistantPort {
 SendOutcome RunHandshake(HandshakeSender& sender, WindowId receiver, std::u16string_view text);
 
 }  // namespace quillon
+
+#endif  // QUILLON_HOST_CLIENT_ASSISTANT_PORT_H
