@@ -18,7 +18,9 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/QuillonCompanionsConfigVersion.cmake
 
 install(FILES ${CMAKE_BINARY_DIR}/generated/host/version.h DESTINATION include/host)
 install(DIRECTORY client/ DESTINATION src/client)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/minimal_host DESTINATION examples)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/integration.md DESTINATION docs)
+install(FILES ${PROJECT_SOURCE_DIR}/CHANGELOG.md DESTINATION .)
 
 # The deliverables are defined in folders added after this one: look for them once the whole
 # tree is read.
