@@ -245,6 +245,21 @@ TEST_F(ClientWithAssistant, RefusesCallsFromAnotherThread) {
   EXPECT_TRUE(MutexIsFree());
 }
 
+// Anyone may send WM_NCCREATE to a live window, with a creation parameter of their own: the
+// reply window must keep leading to its port.
+TEST_F(ClientWithAssistant, ReplyWindowIgnoresALateCreationMessage) {
+  StartAssistant();
+  Win32AssistantPort port;
+  AssistantClient client(port, 5000);
+  CREATESTRUCTW forged{};
+  forged.lpCreateParams = nullptr;
+  ::SendMessageW(reinterpret_cast<HWND>(port.ReplyWindow()), WM_NCCREATE, 0,
+                 reinterpret_cast<LPARAM>(&forged));
+  const PathAnswer answer =
+      client.GetPath(reinterpret_cast<WindowId>(HostEnvironment::MainWindow()));
+  EXPECT_EQ(answer.status, RequestStatus::kResolved) << Describe(answer.status);
+}
+
 // This program again, as a program that runs but never makes a receive window. It tells the
 // test its process id, so the test can see whether it was left behind.
 constexpr wchar_t kIdleChildVariable[] = L"QUILLON_CLIENT_TEST_IDLE_CHILD";
