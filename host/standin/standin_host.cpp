@@ -102,9 +102,11 @@ bool StandinHost::SetUp() {
 
   const std::wstring library =
       BesideProgram(options_.hook_library, contract::HookLibraryFile<wchar_t>);
-  const std::wstring failure = hook_.Install(library, shell_->dialog());
-  if (!failure.empty()) {
-    LogLine(L"host       " + failure);
+  const HookStatus hooked = hook_.Install(shell_->dialog(), library);
+  if (hooked != HookStatus::kInstalled) {
+    const char* reason = Describe(hooked);
+    LogLine(L"host       hook not installed from " + library + L": " +
+            std::wstring(reason, reason + std::char_traits<char>::length(reason)));
     return false;
   }
   LogLine(L"host       hook " + HandleText(reinterpret_cast<HWND>(hook_.Hook())) +

@@ -7,9 +7,9 @@
 #include <memory>
 #include <vector>
 
+#include "host/client/win32_icon_hook.h"
 #include "host/shell/shell_chain.h"
 #include "host/standin/assistant_supervisor.h"
-#include "host/standin/hook_installer.h"
 #include "host/standin/options.h"
 #include "host/standin/task_bar_window.h"
 #include "host/win32_handles.h"
@@ -41,7 +41,7 @@ class StandinHost {
   Options options_;
   UniqueWindow main_window_;
   std::unique_ptr<shell::ShellChain> shell_;
-  HookInstaller hook_;
+  IconHook hook_;
   AssistantSupervisor assistant_;
   TaskBarWindow bar_;
   ULONGLONG deadline_ = 0;

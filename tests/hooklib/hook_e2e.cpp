@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "host/client/win32_icon_hook.h"
 #include "host/contract.h"
 #include "host/shell/message_pump.h"
 #include "host/shell/shell_chain.h"
@@ -205,24 +206,6 @@ int Host::StopChild() {
   return static_cast<int>(exitCode);
 }
 
-// A library module and its global hook, as the host holds them.
-struct InstalledHook {
-  HMODULE module = nullptr;
-  HHOOK hook = nullptr;
-};
-
-InstalledHook InstallGlobalHook(const std::wstring& path) {
-  InstalledHook installed;
-  installed.module = LoadLibraryW(path.c_str());
-  if (installed.module == nullptr) return installed;
-  auto proc = reinterpret_cast<HOOKPROC>(
-      reinterpret_cast<void*>(GetProcAddress(installed.module, contract::kHookProcName)));
-  if (proc != nullptr) {
-    installed.hook = SetWindowsHookExW(contract::kHookType, proc, installed.module, 0);
-  }
-  return installed;
-}
-
 void StoreHookOn(HWND dialog, HHOOK hook) {
   SetPropW(dialog, contract::HookProperty<wchar_t>, reinterpret_cast<HANDLE>(hook));
 }
@@ -269,9 +252,8 @@ int RunHost(const char* libraryArgument) {
   std::printf("phase 1: notices, live host survives a tick\n");
   QCHECK(checks, host.Start());
   QCHECK(checks, WriteLivenessWindow(host.main()));
-  const InstalledHook first = InstallGlobalHook(library);
-  QCHECK(checks, first.hook != nullptr);
-  StoreHookOn(dialog, first.hook);
+  IconHook first;
+  QCHECK(checks, first.Install(dialog, library) == HookStatus::kInstalled);
   QCHECK(checks, host.RoundNotifies(dialog));
   host.PumpPastOneTick();
   QCHECK(checks, host.RoundNotifies(dialog));
@@ -284,34 +266,34 @@ int RunHost(const char* libraryArgument) {
   QCHECK(checks, WriteLivenessValue(hex));
   host.PumpPastOneTick();
   QCHECK(checks, host.RoundNotifies(nullptr));
-  QCHECK(checks, !UnhookWindowsHookEx(first.hook));  // already removed by the watchdog
+  QCHECK(checks, !UnhookWindowsHookEx(first.Hook()));  // already removed by the watchdog
 
   // Phase 3: a fresh copy attaches armed; with no settings file the hook goes at the next tick.
   std::printf("phase 3: no settings file removes the hook\n");
   RemoveSettingsFile();
-  RemovePropW(dialog, contract::HookProperty<wchar_t>);
-  const InstalledHook second = InstallGlobalHook(CopyToTemp(library, L"hook-e2e", L"Second.dll"));
-  QCHECK(checks, second.hook != nullptr);
-  StoreHookOn(dialog, second.hook);
+  first.Remove();
+  IconHook second;
+  QCHECK(checks, second.Install(dialog, CopyToTemp(library, L"hook-e2e", L"Second.dll")) ==
+                     HookStatus::kInstalled);
   QCHECK(checks, host.RoundNotifies(dialog));
   host.PumpPastOneTick();
   QCHECK(checks, host.RoundNotifies(nullptr));
-  QCHECK(checks, !UnhookWindowsHookEx(second.hook));
+  QCHECK(checks, !UnhookWindowsHookEx(second.Hook()));
 
   // Phase 4: both titles present: the "Wendril" dialog gets the notices and no watchdog runs,
   // although the host is gone and the "Quillon" dialog carries the property too.
   std::printf("phase 4: alternative dialog, no watchdog\n");
   HWND alt = chain->AddDialog(contract::DialogTitleAlt<wchar_t>);
   QCHECK(checks, alt != nullptr);
-  RemovePropW(dialog, contract::HookProperty<wchar_t>);
-  const InstalledHook third = InstallGlobalHook(CopyToTemp(library, L"hook-e2e", L"Third.dll"));
-  QCHECK(checks, third.hook != nullptr);
-  StoreHookOn(alt, third.hook);
-  StoreHookOn(dialog, third.hook);
+  second.Remove();
+  IconHook third;
+  QCHECK(checks, third.Install(alt, CopyToTemp(library, L"hook-e2e", L"Third.dll")) ==
+                     HookStatus::kInstalled);
+  StoreHookOn(dialog, third.Hook());
   QCHECK(checks, host.RoundNotifies(alt));
   host.PumpPastOneTick();
   QCHECK(checks, host.RoundNotifies(alt));
-  QCHECK(checks, UnhookWindowsHookEx(third.hook));
+  QCHECK(checks, UnhookWindowsHookEx(third.Hook()));
   QCHECK(checks, host.StopChild() == 0);  // the child saw no access violation
 
   // Phase 5: a new chain whose visible tray sits behind a hidden one; the unload path.
@@ -323,7 +305,7 @@ int RunHost(const char* libraryArgument) {
   if (second_chain != nullptr) {
     QCHECK(checks,
            FindWindowW(contract::TrayClass<wchar_t>, nullptr) == second_chain->hiddenTray());
-    StoreHookOn(second_chain->dialog(), third.hook);
+    StoreHookOn(second_chain->dialog(), third.Hook());
     CheckUnload(checks, CopyToTemp(library, L"hook-e2e", L"Unload.dll"), host.main());
   }
 

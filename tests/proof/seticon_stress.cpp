@@ -1,10 +1,10 @@
 // A flood of icon changes through the shipped 32-bit Tallyhook, across real processes.
 //
 // The host (this program with the library's path) builds the shell chain with a "Quillon"
-// dialog, writes its liveness value, installs HookProc for all threads and publishes the hook on
-// the dialog. The child (this program again, with --child) makes a top-level window and a child
-// window and has its own thread send WM_SETICON to them <count> times (every hundredth to the
-// top-level window), with a WM_GETICON after every tenth. Afterwards the child and the host must
+// dialog, writes its liveness value and installs the hook through the client's IconHook. The
+// child (this program again, with --child) makes a top-level window and a child window and has
+// its own thread send WM_SETICON to them <count> times (every hundredth to the top-level
+// window), with a WM_GETICON after every tenth. Afterwards the child and the host must
 // both still run, the host must have received exactly one notice per WM_SETICON, each with lParam
 // 0x80 and one of the child's two windows as wParam, and neither process may have seen an access
 // violation.
@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 
+#include "host/client/win32_icon_hook.h"
 #include "host/contract.h"
 #include "host/shell/message_pump.h"
 #include "host/shell/shell_chain.h"
@@ -109,18 +110,12 @@ int RunHost(const std::wstring& library, unsigned count) {
   Tally tally;
   tally.dialog = chain->dialog();
 
-  const HMODULE module = LoadLibraryW(library.c_str());
-  const auto hookProc = module ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(
-                                     GetProcAddress(module, contract::kHookProcName)))
-                               : nullptr;
-  if (hookProc == nullptr) {
-    std::printf("FAILED: cannot load %ls\n", library.c_str());
+  IconHook hook;
+  const HookStatus installed = hook.Install(tally.dialog, library);
+  if (installed != HookStatus::kInstalled) {
+    std::printf("FAILED: %ls: %s\n", library.c_str(), Describe(installed));
     return 1;
   }
-  const HHOOK hook = SetWindowsHookExW(contract::kHookType, hookProc, module, 0);
-  QCHECK(checks, hook != nullptr);
-  // Published before the hook reaches another process: each reads it once, at attach.
-  SetPropW(tally.dialog, contract::HookProperty<wchar_t>, hook);
 
   wchar_t self[MAX_PATH];
   GetModuleFileNameW(nullptr, self, MAX_PATH);
@@ -188,8 +183,7 @@ int RunHost(const std::wstring& library, unsigned count) {
   }
   CloseHandle(child.hProcess);
   QCHECK(checks, exitCode == 0);  // no access violation in the child
-  if (hook != nullptr) UnhookWindowsHookEx(hook);
-  RemovePropW(tally.dialog, contract::HookProperty<wchar_t>);
+  hook.Remove();
   test::RemoveSettingsFile();  // leave no liveness value of a dead window to later tests
   QCHECK(checks, test::AccessViolationGuard::count() == 0);
   return checks.Verdict();

@@ -1,6 +1,7 @@
 // One owning wrapper per kind of Win32 handle, each with its own "none" value and release call;
 // the one set of handle wrappers of the whole tree.
-#pragma once
+#ifndef QUILLON_HOST_WIN32_HANDLES_H
+#define QUILLON_HOST_WIN32_HANDLES_H
 
 #include <windows.h>
 
@@ -85,3 +86,5 @@ using UniqueBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
 using UniqueMemoryDc = UniqueHandle<MemoryDcTraits>;
 
 }  // namespace quillon
+
+#endif  // QUILLON_HOST_WIN32_HANDLES_H
