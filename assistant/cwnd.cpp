@@ -163,6 +163,9 @@ LRESULT CALLBACK CWnd::StaticWndProc(HWND window, UINT message, WPARAM wParam,
   try {
     switch (message) {
       case WM_DESTROY: {
+        // Another process may send this one too. It carries nothing that is looked at, so the
+        // worst it does is what a WM_CLOSE does: the object lets go of its window (for
+        // Sidecar64: the program ends). WM_NCDESTROY has no handling of its own here.
         if (CWnd* object = ObjectOf(window)) {
           object->WindowProc(WM_DESTROY, wParam, lParam);
           // The handle dies with this message; keep no stale copy that could be destroyed later.

@@ -4,9 +4,12 @@ if(QUILLON_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-find_package(GTest QUIET)
-if(NOT GTest_FOUND)
-  # Debian ships the sources only in some configurations; build them with the tree.
-  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+if(BUILD_TESTING)
+  find_package(GTest QUIET)
+  if(NOT GTest_FOUND)
+    # Debian ships the sources only in some configurations; build them with the tree.
+    add_subdirectory(${QUILLON_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL
+                     SYSTEM)
+  endif()
+  include(GoogleTest)
 endif()
-include(GoogleTest)

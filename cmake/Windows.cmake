@@ -8,9 +8,12 @@ add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WIN
 add_link_options(-static -static-libgcc -static-libstdc++)
 
 # GoogleTest for Windows, built from Debian's sources with the posix-thread compilers.
-set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
-set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
-add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+if(BUILD_TESTING)
+  set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+  set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+  add_subdirectory(${QUILLON_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL
+                   SYSTEM)
+endif()
 
 # A Wine-run test program: one CTest entry per binary, bounded in time. Where Wine's 32-bit
 # loader runs under qemu-user, 32-bit processes run slower, so the 32-bit tree's bound is wider.
@@ -37,9 +40,22 @@ function(quillon_wine_test target)
   endif()
 endfunction()
 
-# Ship a deliverable into DIST_DIR, stripped, with its debug symbols kept beside the build.
+# Ship a deliverable into DIST_DIR, stripped, with its debug symbols beside it in <file>.debug,
+# which the stripped image names in its .gnu_debuglink section (docs/integration.md: reading a
+# crash address). -g does not change the code generated, only what the .debug file holds.
+#   quillon_ship(<target> [DEBUG_INFO_FROM <static library> ...])
 function(quillon_ship target)
+  cmake_parse_arguments(ARG "" "" "DEBUG_INFO_FROM" ${ARGN})
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${DIST_DIR}
                                              LIBRARY_OUTPUT_DIRECTORY ${DIST_DIR})
-  target_link_options(${target} PRIVATE -s)
+  foreach(compiled ${target} ${ARG_DEBUG_INFO_FROM})
+    target_compile_options(${compiled} PRIVATE -g)
+  endforeach()
+  add_custom_command(TARGET ${target} POST_BUILD
+                     COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:${target}>
+                             $<TARGET_FILE_NAME:${target}>.debug
+                     COMMAND ${CMAKE_OBJCOPY} --strip-all
+                             --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug
+                             $<TARGET_FILE_NAME:${target}>
+                     WORKING_DIRECTORY ${DIST_DIR} VERBATIM)
 endfunction()

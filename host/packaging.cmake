@@ -1,24 +1,26 @@
-# What `cmake --install <tree> --prefix package` puts into the host developers' package:
-#   bin/x86/Tallyhook.dll   (win32 tree)      bin/x64/Sidecar64.exe  (win64 tree)
-#   include/host/...        client headers    lib/x86|x64/libhost_client.a
-#   docs/integration.md
-# Install both Windows trees into the same prefix (scripts/package does) to get the whole set.
+# What `cmake --install <tree> --prefix <package>` puts into the host developers' package; both
+# Windows trees install into one prefix (scripts/package does):
+#   bin/x86/Tallyhook.dll (+ .debug)      bin/x64/Sidecar64.exe (+ .debug)
+#   include/host/...                      lib/x86|x64/libhost_client.a       (client/CMakeLists.txt)
+#   lib/cmake/QuillonCompanions/          package config, version, client targets per architecture
+#   src/client/                           the client's sources, for hosts built with other compilers
+#   examples/minimal_host/                docs/integration.md   CHANGELOG.md
 if(NOT WIN32)
   return()
 endif()
 
-set(quillon_arch x86)
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  set(quillon_arch x64)
-endif()
+include(CMakePackageConfigHelpers)
+write_basic_package_version_file(
+  ${CMAKE_CURRENT_BINARY_DIR}/QuillonCompanionsConfigVersion.cmake VERSION ${PROJECT_VERSION}
+  COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/QuillonCompanionsConfigVersion.cmake
+        DESTINATION lib/cmake/QuillonCompanions)
 
-install(TARGETS host_client ARCHIVE DESTINATION lib/${quillon_arch})
-install(FILES contract.h win32_handles.h DESTINATION include/host)
-install(FILES client/assistant_port.h client/assistant_client.h client/reply_check.h
-              client/request_text.h client/win32_assistant_port.h
-              client/win32_assistant_process.h client/win32_liveness.h
-        DESTINATION include/host/client)
+install(FILES ${CMAKE_BINARY_DIR}/generated/host/version.h DESTINATION include/host)
+install(DIRECTORY client/ DESTINATION src/client)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/minimal_host DESTINATION examples)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/integration.md DESTINATION docs)
+install(FILES ${PROJECT_SOURCE_DIR}/CHANGELOG.md DESTINATION .)
 
 # The deliverables are defined in folders added after this one: look for them once the whole
 # tree is read.
@@ -29,7 +31,8 @@ function(quillon_install_deliverables)
   endif()
   foreach(deliverable Tallyhook Sidecar64)
     if(TARGET ${deliverable})
-      install(FILES $<TARGET_FILE:${deliverable}> DESTINATION bin/${arch})
+      install(FILES $<TARGET_FILE:${deliverable}> $<TARGET_FILE:${deliverable}>.debug
+              DESTINATION bin/${arch})
     endif()
   endforeach()
 endfunction()

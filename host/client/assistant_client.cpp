@@ -14,6 +14,7 @@ AssistantClient::AssistantClient(AssistantPort& port, unsigned timeout_ms)
 AssistantClient::~AssistantClient() { port_.SetReplySink(nullptr); }
 
 PathAnswer AssistantClient::GetPath(WindowId target) {
+  if (!port_.OnOwnerThread()) return {RequestStatus::kWrongThread, {}};
   const WindowId reply_window = port_.ReplyWindow();
   if (busy_ || reply_window == 0) return {RequestStatus::kFailed, {}};
 
@@ -34,6 +35,7 @@ PathAnswer AssistantClient::GetPath(WindowId target) {
 }
 
 RequestStatus AssistantClient::SendExit() {
+  if (!port_.OnOwnerThread()) return RequestStatus::kWrongThread;
   if (busy_) return RequestStatus::kFailed;
   return Exchange(ExitRequest());
 }
@@ -108,6 +110,8 @@ const char* Describe(RequestStatus status) {
       return "no reply";
     case RequestStatus::kBadReply:
       return "invalid reply";
+    case RequestStatus::kWrongThread:
+      return "called from a thread other than the client's";
     case RequestStatus::kFailed:
       return "request failed";
   }

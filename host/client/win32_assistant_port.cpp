@@ -1,7 +1,7 @@
 #include "host/client/win32_assistant_port.h"
 
 #include <atomic>
-#include <thread>
+#include <memory>
 
 #include "host/contract.h"
 
@@ -66,17 +66,23 @@ struct Win32AssistantPort::Handshake {
   std::atomic<SendOutcome> outcome{SendOutcome::kFailed};
 };
 
-Win32AssistantPort::Win32AssistantPort() {
+Win32AssistantPort::Win32AssistantPort() : owner_thread_(::GetCurrentThreadId()) {
   if (!EnsureReplyClass(&ReplyProc)) return;
-  // Hidden, never shown; `this` reaches the procedure through the creation parameter.
+  // Hidden, never shown. `this` is attached only once the window exists: a WM_NCCREATE that
+  // another process sends to a live window carries that process's creation parameter.
   reply_window_.Reset(::CreateWindowExW(0, kReplyClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                        ::GetModuleHandleW(nullptr), this));
+                                        ::GetModuleHandleW(nullptr), nullptr));
+  if (reply_window_) {
+    ::SetWindowLongPtrW(reply_window_.Get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  }
 }
 
 // A handshake still running keeps its own data; it ends when Sidecar64 answers or ends.
 Win32AssistantPort::~Win32AssistantPort() = default;
 
 WindowId Win32AssistantPort::ReplyWindow() const { return AsId(reply_window_.Get()); }
+
+bool Win32AssistantPort::OnOwnerThread() const { return ::GetCurrentThreadId() == owner_thread_; }
 
 WindowId Win32AssistantPort::FindReceiveWindow() {
   const wchar_t* receive_class = contract::ReceiveClass<wchar_t>;
@@ -97,17 +103,25 @@ bool Win32AssistantPort::BeginHandshake(WindowId receiver, std::u16string text) 
   handshake->text = std::move(text);
   handshake->finished.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!handshake->finished) return false;
-  try {
-    std::thread([handshake] {
-      BlockingSender sender(handshake->reply_window);
-      handshake->outcome = RunHandshake(sender, AsId(handshake->receiver), handshake->text);
-      ::SetEvent(handshake->finished.Get());
-    }).detach();
-  } catch (const std::system_error&) {
-    return false;
-  }
+  // A thread of the system's rather than std::thread, which some MinGW thread models lack. The
+  // thread owns its share of the handshake from the moment it starts.
+  auto share = std::make_unique<std::shared_ptr<Handshake>>(handshake);
+  UniqueKernelHandle thread(
+      ::CreateThread(nullptr, 0, &RunHandshakeThread, share.get(), 0, nullptr));
+  if (!thread) return false;
+  share.release();
   current_ = std::move(handshake);
   return true;
+}
+
+DWORD WINAPI Win32AssistantPort::RunHandshakeThread(void* parameter) noexcept {
+  const std::unique_ptr<std::shared_ptr<Handshake>> share(
+      static_cast<std::shared_ptr<Handshake>*>(parameter));
+  Handshake& handshake = **share;
+  BlockingSender sender(handshake.reply_window);
+  handshake.outcome = RunHandshake(sender, AsId(handshake.receiver), handshake.text);
+  ::SetEvent(handshake.finished.Get());
+  return 0;
 }
 
 std::optional<SendOutcome> Win32AssistantPort::AwaitHandshake(unsigned timeout_ms) {
@@ -131,11 +145,11 @@ std::optional<SendOutcome> Win32AssistantPort::AwaitHandshake(unsigned timeout_m
 }
 
 LRESULT CALLBACK Win32AssistantPort::ReplyProc(HWND window, UINT message, WPARAM wparam,
-                                               LPARAM lparam) {
-  if (message == WM_NCCREATE) {
-    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
-    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-  } else if (message == WM_COPYDATA) {
+                                               LPARAM lparam) noexcept {
+  if (message != WM_COPYDATA) return ::DefWindowProcW(window, message, wparam, lparam);
+  // No exception may unwind through the system's frames: a reply whose check ran out of memory
+  // is dropped, and the request ends without it.
+  try {
     auto* self = reinterpret_cast<Win32AssistantPort*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
     const auto* record = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
     if (self != nullptr && self->sink_ != nullptr && record != nullptr) {
@@ -147,9 +161,9 @@ LRESULT CALLBACK Win32AssistantPort::ReplyProc(HWND window, UINT message, WPARAM
       reply.available = record->cbData;  // the system copied exactly cbData bytes
       self->sink_->OnReply(reply);
     }
-    return TRUE;
+  } catch (...) {
   }
-  return ::DefWindowProcW(window, message, wparam, lparam);
+  return TRUE;
 }
 
 RequestStatus Win32AssistantClient::GetPath(HWND target, std::wstring& path) {

@@ -53,7 +53,14 @@ bool AssistantProcess::Start(const std::wstring& exe_path, DWORD ready_ms) {
   ::WaitForInputIdle(process_.Get(), ready_ms);
   const ULONGLONG deadline = ::GetTickCount64() + ready_ms;
   while (FindReceiveWindowOf(process_id_) == nullptr) {
-    if (!Running() || ::GetTickCount64() >= deadline) return false;
+    if (!Running() || ::GetTickCount64() >= deadline) {
+      // A process that cannot serve requests is of no use, and a later Start would take it for
+      // a running Sidecar64: end it and forget it.
+      Terminate();
+      process_.Reset();
+      process_id_ = 0;
+      return false;
+    }
     ::Sleep(20);
   }
   return true;

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "host/standin/flipper_icons.h"
+
 namespace {
 
 struct Settings {
@@ -43,12 +45,47 @@ bool ParseArgs(Settings& settings) {
   return ok;
 }
 
-LRESULT CALLBACK FlipperProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == WM_CLOSE) {
-    ::PostQuitMessage(0);
-    return 0;
+constexpr int kWindowWidth = 220;
+constexpr int kWindowHeight = 150;
+constexpr int kShownIconSize = 64;
+
+// Shows the window's current large icon big in its client area, so that each change is plain to
+// see on the screen too (a window manager may show no caption icon at all).
+void PaintCurrentIcon(HWND window) {
+  PAINTSTRUCT paint;
+  const HDC dc = ::BeginPaint(window, &paint);
+  RECT client;
+  ::GetClientRect(window, &client);
+  ::FillRect(dc, &client, ::GetSysColorBrush(COLOR_WINDOW));
+  const auto icon = reinterpret_cast<HICON>(::SendMessageW(window, WM_GETICON, ICON_BIG, 0));
+  if (icon != nullptr) {
+    ::DrawIconEx(dc, (client.right - kShownIconSize) / 2, 12, icon, kShownIconSize, kShownIconSize,
+                 0, nullptr, DI_NORMAL);
   }
-  return ::DefWindowProcW(window, message, wparam, lparam);
+  wchar_t title[64] = {};
+  ::GetWindowTextW(window, title, 64);
+  RECT below{client.left, 12 + kShownIconSize + 8, client.right, client.bottom};
+  ::SetBkMode(dc, TRANSPARENT);
+  ::DrawTextW(dc, title, -1, &below, DT_SINGLELINE | DT_CENTER | DT_TOP | DT_NOPREFIX);
+  ::EndPaint(window, &paint);
+}
+
+LRESULT CALLBACK FlipperProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_CLOSE:
+      ::PostQuitMessage(0);
+      return 0;
+    case WM_PAINT:
+      PaintCurrentIcon(window);
+      return 0;
+    case WM_SETICON: {
+      const LRESULT previous = ::DefWindowProcW(window, message, wparam, lparam);
+      ::InvalidateRect(window, nullptr, FALSE);
+      return previous;
+    }
+    default:
+      return ::DefWindowProcW(window, message, wparam, lparam);
+  }
 }
 
 }  // namespace
@@ -69,11 +106,15 @@ int main() {
 
   std::printf("flipper: process %lu\n", ::GetCurrentProcessId());
   std::vector<HWND> windows;
+  // Side by side in the lower right corner, just above where a task bar goes.
+  const int top = ::GetSystemMetrics(SM_CYSCREEN) - 60 - kWindowHeight;
+  const int right = ::GetSystemMetrics(SM_CXSCREEN) - 20;
   for (unsigned i = 0; i < settings.windows; ++i) {
     const std::wstring title = L"Icon flipper " + std::to_wstring(i + 1);
-    HWND window = ::CreateWindowExW(0, wc.lpszClassName, title.c_str(), WS_OVERLAPPEDWINDOW,
-                                    40 + static_cast<int>(i) * 30, 200, 260, 100, nullptr, nullptr,
-                                    wc.hInstance, nullptr);
+    const int left = right - static_cast<int>(settings.windows - i) * (kWindowWidth + 10);
+    HWND window =
+        ::CreateWindowExW(0, wc.lpszClassName, title.c_str(), WS_OVERLAPPEDWINDOW, left, top,
+                          kWindowWidth, kWindowHeight, nullptr, nullptr, wc.hInstance, nullptr);
     if (window == nullptr) return 1;
     ::ShowWindow(window, SW_SHOWNOACTIVATE);
     windows.push_back(window);
@@ -82,9 +123,8 @@ int main() {
   }
   std::fflush(stdout);
 
-  // Shared system icons: nothing to free.
-  const HICON icons[] = {::LoadIconW(nullptr, IDI_APPLICATION), ::LoadIconW(nullptr, IDI_WARNING),
-                         ::LoadIconW(nullptr, IDI_INFORMATION)};
+  // A red disc, a green square, a blue triangle; destroyed only after the windows that show them.
+  const auto icons = quillon::standin::MakeFlipperIcons();
   const UINT_PTR timer = ::SetTimer(nullptr, 0, settings.period_ms, nullptr);
   const ULONGLONG deadline = ::GetTickCount64() + settings.seconds * 1000ull;
   unsigned changes = 0;
@@ -92,9 +132,10 @@ int main() {
   while (::GetTickCount64() < deadline && ::GetMessageW(&msg, nullptr, 0, 0) > 0) {
     if (msg.message == WM_TIMER && msg.hwnd == nullptr && msg.wParam == timer) {
       for (HWND window : windows) {
-        const HICON icon = icons[changes % 3];
-        ::SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-        ::SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+        const auto& icon = icons[changes % icons.size()];
+        ::SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon.big_icon.Get()));
+        ::SendMessageW(window, WM_SETICON, ICON_SMALL,
+                       reinterpret_cast<LPARAM>(icon.small_icon.Get()));
       }
       ++changes;
       continue;

@@ -85,6 +85,11 @@ bool StandinHost::SetUp() {
   }
   LogLine(L"host       main window " + HandleText(main_window_.Get()) + L", dialog \"" +
           contract::DialogTitle<wchar_t> + L"\" " + HandleText(shell_->dialog()));
+  if (!bar_.Create()) {
+    LogLine(L"host       cannot create the task bar window");
+    return false;
+  }
+  bar_.LogLayout();
 
   // The liveness value comes first: a companion that starts reads it within 10 seconds.
   if (!WriteLivenessValue(main_window_.Get())) {
@@ -97,9 +102,11 @@ bool StandinHost::SetUp() {
 
   const std::wstring library =
       BesideProgram(options_.hook_library, contract::HookLibraryFile<wchar_t>);
-  const std::wstring failure = hook_.Install(library, shell_->dialog());
-  if (!failure.empty()) {
-    LogLine(L"host       " + failure);
+  const HookStatus hooked = hook_.Install(shell_->dialog(), library);
+  if (hooked != HookStatus::kInstalled) {
+    const char* reason = Describe(hooked);
+    LogLine(L"host       hook not installed from " + library + L": " +
+            std::wstring(reason, reason + std::char_traits<char>::length(reason)));
     return false;
   }
   LogLine(L"host       hook " + HandleText(reinterpret_cast<HWND>(hook_.Hook())) +
@@ -122,6 +129,7 @@ void StandinHost::TakeDown() {
   assistant_.Stop();
   hook_.Remove();
   ClearLivenessValue();
+  bar_.Destroy();
   shell_.reset();
   main_window_.Reset();
   LogLine(L"host       stopped: hook removed, \"Handle\" cleared");
@@ -172,6 +180,9 @@ void StandinHost::OnNotice(HWND window) {
   const std::wstring path = assistant_.Describe(window, resolved);
   if (resolved) ++resolved_;
   LogLine(L"notice     window " + HandleText(window) + L"  " + path);
+  // What a task bar does with a notice and its reply: the button shows the new icon at once.
+  if (bar_.SetProgram(window, path, resolved)) bar_.LogLayout();
+  bar_.OnIconChanged(window);
 }
 
 void StandinHost::OnTick() {
@@ -194,25 +205,41 @@ void StandinHost::OnTick() {
   }
 }
 
-// Lists each visible, titled top-level window of another process once, with its program: what a
-// task bar shows, and for 64-bit programs only Sidecar64 can tell.
-void StandinHost::ScanWindows() {
+// The windows a task bar shows: visible, titled top-level windows of other processes.
+std::vector<HWND> StandinHost::TaskWindows() const {
   std::vector<HWND> windows;
   ::EnumWindows(&CollectWindow, reinterpret_cast<LPARAM>(&windows));
   const DWORD self = ::GetCurrentProcessId();
+  std::vector<HWND> shown;
   for (HWND window : windows) {
     DWORD owner = 0;
     ::GetWindowThreadProcessId(window, &owner);
-    if (owner == self || !::IsWindowVisible(window) || listed_.count(window) != 0) continue;
-    const std::wstring title = TitleOf(window);
-    if (title.empty()) continue;
-    listed_.insert(window);
+    if (owner != self && ::IsWindowVisible(window) && !TitleOf(window).empty()) {
+      shown.push_back(window);
+    }
+  }
+  return shown;
+}
+
+// Gives each new task window a button and logs it once with its program (for 64-bit programs
+// only Sidecar64 can tell); drops the buttons of windows that have gone.
+void StandinHost::ScanWindows() {
+  const TaskButtonList::Changes changes = bar_.Sync(TaskWindows());
+  for (WindowId id : changes.removed) {
+    LogLine(L"gone       window " + HandleText(reinterpret_cast<HWND>(id)));
+  }
+  for (WindowId id : changes.added) {
+    const HWND window = reinterpret_cast<HWND>(id);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
     bool resolved = false;
     const std::wstring path = assistant_.Describe(window, resolved);
     if (resolved) ++resolved_;
-    LogLine(L"window     window " + HandleText(window) + L"  " + path + L"  \"" + title +
+    bar_.SetProgram(window, path, resolved);
+    LogLine(L"window     window " + HandleText(window) + L"  " + path + L"  \"" + TitleOf(window) +
             L"\"  process " + std::to_wstring(owner));
   }
+  if (changes.any()) bar_.LogLayout();
 }
 
 }  // namespace quillon::standin

@@ -5,13 +5,14 @@
 #include <windows.h>
 
 #include <memory>
-#include <set>
+#include <vector>
 
-#include "host/win32_handles.h"
+#include "host/client/win32_icon_hook.h"
 #include "host/shell/shell_chain.h"
 #include "host/standin/assistant_supervisor.h"
-#include "host/standin/hook_installer.h"
 #include "host/standin/options.h"
+#include "host/standin/task_bar_window.h"
+#include "host/win32_handles.h"
 
 namespace quillon::standin {
 
@@ -35,13 +36,14 @@ class StandinHost {
   void OnNotice(HWND window);
   void OnTick();
   void ScanWindows();
+  std::vector<HWND> TaskWindows() const;
 
   Options options_;
   UniqueWindow main_window_;
   std::unique_ptr<shell::ShellChain> shell_;
-  HookInstaller hook_;
+  IconHook hook_;
   AssistantSupervisor assistant_;
-  std::set<HWND> listed_;
+  TaskBarWindow bar_;
   ULONGLONG deadline_ = 0;
   ULONGLONG next_scan_ = 0;
   unsigned notices_ = 0;

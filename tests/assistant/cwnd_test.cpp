@@ -321,5 +321,58 @@ TEST_F(WndRegistryTest, ARemovedEntryIsNoLongerFound) {
   EXPECT_TRUE(log.created.empty());
 }
 
+// Anybody can send a live window WM_NCCREATE, and the system hands the sender's creation
+// parameter on. Only the object whose Create is making the window may be bound by it.
+TEST(CWndTest, AWmNcCreateToALiveWindowBindsNoObject) {
+  ProbeLog log, otherLog;
+  ProbeWnd probe(log);
+  ProbeWnd other(otherLog);
+  ASSERT_TRUE(probe.Create(0, WS_POPUP, nullptr, nullptr));
+  const HWND window = probe.GetHwnd();
+  for (void* parameter : {static_cast<void*>(static_cast<CWnd*>(&other)), static_cast<void*>(&log),
+                          static_cast<void*>(nullptr)}) {
+    CREATESTRUCTW create{};
+    create.lpCreateParams = parameter;
+    SendMessageW(window, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&create));
+    EXPECT_EQ(GetPropW(window, kEntity), static_cast<CWnd*>(&probe));
+    EXPECT_EQ(probe.GetHwnd(), window);
+  }
+  EXPECT_EQ(other.GetHwnd(), nullptr);
+  EXPECT_TRUE(otherLog.windowProc.empty());
+  // A window of the class made without Create takes no object from its creation parameter.
+  const HWND stray = CreateWindowExW(0, kProbeClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                     GetModuleHandleW(nullptr), static_cast<CWnd*>(&other));
+  ASSERT_NE(stray, nullptr);
+  EXPECT_EQ(GetPropW(stray, kEntity), nullptr);
+  EXPECT_EQ(other.GetHwnd(), nullptr);
+  DestroyWindow(stray);
+}
+
+// A window procedure may make another framework window while its own is being created: each
+// Create binds its own object, and the outer one still gets its window afterwards.
+class NestingWnd : public ProbeWnd {
+ public:
+  NestingWnd(ProbeLog& log, ProbeWnd& inner) : ProbeWnd(log), inner_(inner) {}
+  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+    if (message == WM_CREATE) innerCreated = inner_.Create(0, WS_POPUP, nullptr, nullptr);
+    return ProbeWnd::WindowProc(message, wParam, lParam);
+  }
+  bool innerCreated = false;
+
+ private:
+  ProbeWnd& inner_;
+};
+
+TEST(CWndTest, AWindowCreatedDuringAnothersCreationBindsItsOwnObject) {
+  ProbeLog outerLog, innerLog;
+  ProbeWnd inner(innerLog);
+  NestingWnd outer(outerLog, inner);
+  ASSERT_TRUE(outer.Create(0, WS_POPUP, nullptr, nullptr));
+  ASSERT_TRUE(outer.innerCreated);
+  EXPECT_NE(outer.GetHwnd(), inner.GetHwnd());
+  EXPECT_EQ(GetPropW(outer.GetHwnd(), kEntity), static_cast<CWnd*>(&outer));
+  EXPECT_EQ(GetPropW(inner.GetHwnd(), kEntity), static_cast<CWnd*>(&inner));
+}
+
 }  // namespace
 }  // namespace quillon

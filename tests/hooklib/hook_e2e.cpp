@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "host/client/win32_icon_hook.h"
 #include "host/contract.h"
 #include "host/shell/message_pump.h"
 #include "host/shell/shell_chain.h"
@@ -207,24 +208,6 @@ int Host::StopChild() {
   return static_cast<int>(exitCode);
 }
 
-// A library module and its global hook, as the host holds them.
-struct InstalledHook {
-  HMODULE module = nullptr;
-  HHOOK hook = nullptr;
-};
-
-InstalledHook InstallGlobalHook(const std::wstring& path) {
-  InstalledHook installed;
-  installed.module = LoadLibraryW(path.c_str());
-  if (installed.module == nullptr) return installed;
-  auto proc = reinterpret_cast<HOOKPROC>(
-      reinterpret_cast<void*>(GetProcAddress(installed.module, contract::kHookProcName)));
-  if (proc != nullptr) {
-    installed.hook = SetWindowsHookExW(contract::kHookType, proc, installed.module, 0);
-  }
-  return installed;
-}
-
 void StoreHookOn(HWND dialog, HHOOK hook) {
   SetPropW(dialog, contract::HookProperty<wchar_t>, reinterpret_cast<HANDLE>(hook));
 }
@@ -272,9 +255,8 @@ TEST(HookE2E, NoticesWatchdogAndUnloadAcrossProcesses) {
   std::printf("phase 1: notices, live host survives a tick\n");
   EXPECT_TRUE(host.Start());
   EXPECT_TRUE(WriteHostWindow(contract::HookSettingsFile<wchar_t>, host.main()));
-  const InstalledHook first = InstallGlobalHook(library);
-  EXPECT_TRUE(first.hook != nullptr);
-  StoreHookOn(dialog, first.hook);
+  IconHook first;
+  EXPECT_TRUE(first.Install(dialog, library) == HookStatus::kInstalled);
   EXPECT_TRUE(host.RoundNotifies(dialog));
   host.PumpPastOneTick();
   EXPECT_TRUE(host.RoundNotifies(dialog));
@@ -287,34 +269,34 @@ TEST(HookE2E, NoticesWatchdogAndUnloadAcrossProcesses) {
   EXPECT_TRUE(WriteSettingsFile(contract::HookSettingsFile<wchar_t>, hex));
   host.PumpPastOneTick();
   EXPECT_TRUE(host.RoundNotifies(nullptr));
-  EXPECT_TRUE(!UnhookWindowsHookEx(first.hook));  // already removed by the watchdog
+  EXPECT_TRUE(!UnhookWindowsHookEx(first.Hook()));  // already removed by the watchdog
 
   // Phase 3: a fresh copy attaches armed; with no settings file the hook goes at the next tick.
   std::printf("phase 3: no settings file removes the hook\n");
   RemoveSettingsFile(contract::HookSettingsFile<wchar_t>);
-  RemovePropW(dialog, contract::HookProperty<wchar_t>);
-  const InstalledHook second = InstallGlobalHook(CopyToTemp(library, L"hook-e2e", L"Second.dll"));
-  EXPECT_TRUE(second.hook != nullptr);
-  StoreHookOn(dialog, second.hook);
+  first.Remove();
+  IconHook second;
+  EXPECT_TRUE(second.Install(dialog, CopyToTemp(library, L"hook-e2e", L"Second.dll")) ==
+              HookStatus::kInstalled);
   EXPECT_TRUE(host.RoundNotifies(dialog));
   host.PumpPastOneTick();
   EXPECT_TRUE(host.RoundNotifies(nullptr));
-  EXPECT_TRUE(!UnhookWindowsHookEx(second.hook));
+  EXPECT_TRUE(!UnhookWindowsHookEx(second.Hook()));
 
   // Phase 4: both titles present: the "Wendril" dialog gets the notices and no watchdog runs,
   // although the host is gone and the "Quillon" dialog carries the property too.
   std::printf("phase 4: alternative dialog, no watchdog\n");
   HWND alt = chain->AddDialog(contract::DialogTitleAlt<wchar_t>);
   EXPECT_TRUE(alt != nullptr);
-  RemovePropW(dialog, contract::HookProperty<wchar_t>);
-  const InstalledHook third = InstallGlobalHook(CopyToTemp(library, L"hook-e2e", L"Third.dll"));
-  EXPECT_TRUE(third.hook != nullptr);
-  StoreHookOn(alt, third.hook);
-  StoreHookOn(dialog, third.hook);
+  second.Remove();
+  IconHook third;
+  EXPECT_TRUE(third.Install(alt, CopyToTemp(library, L"hook-e2e", L"Third.dll")) ==
+              HookStatus::kInstalled);
+  StoreHookOn(dialog, third.Hook());
   EXPECT_TRUE(host.RoundNotifies(alt));
   host.PumpPastOneTick();
   EXPECT_TRUE(host.RoundNotifies(alt));
-  EXPECT_TRUE(UnhookWindowsHookEx(third.hook));
+  EXPECT_TRUE(UnhookWindowsHookEx(third.Hook()));
   EXPECT_TRUE(host.StopChild() == 0);  // the child saw no access violation
 
   // Phase 5: a new chain whose visible tray sits behind a hidden one; the unload path.
@@ -325,7 +307,7 @@ TEST(HookE2E, NoticesWatchdogAndUnloadAcrossProcesses) {
   EXPECT_TRUE(second_chain != nullptr);
   if (second_chain != nullptr) {
     EXPECT_TRUE(FindWindowW(contract::TrayClass<wchar_t>, nullptr) == second_chain->hiddenTray());
-    StoreHookOn(second_chain->dialog(), third.hook);
+    StoreHookOn(second_chain->dialog(), third.Hook());
     CheckUnload(CopyToTemp(library, L"hook-e2e", L"Unload.dll"), host.main());
   }
 

@@ -75,6 +75,7 @@ class FakePort final : public AssistantPort {
   WindowId receiver = kReceiver;
   WindowId reply_window = kReplyWindow;
   bool begin_fails = false;
+  bool owner_thread = true;
   // What each AwaitHandshake returns, in turn; nothing scripted: kDone. std::nullopt: still
   // running when the wait ended.
   std::deque<std::optional<SendOutcome>> awaits;
@@ -86,6 +87,7 @@ class FakePort final : public AssistantPort {
 
   WindowId FindReceiveWindow() override { return receiver; }
   WindowId ReplyWindow() const override { return reply_window; }
+  bool OnOwnerThread() const override { return owner_thread; }
   void SetReplySink(ReplySink* s) override { sink = s; }
   bool BeginHandshake(WindowId to, std::u16string text) override {
     EXPECT_EQ(to, receiver);
@@ -164,6 +166,17 @@ TEST(AssistantClient, NothingIsSentWithoutBothWindows) {
   AssistantClient b(no_reply_window, kTimeout);
   EXPECT_EQ(b.GetPath(kTarget).status, RequestStatus::kFailed);
   EXPECT_TRUE(no_reply_window.begun.empty());
+}
+
+TEST(AssistantClient, RefusesAnotherThread) {
+  FakePort port;
+  port.owner_thread = false;
+  AnswerWith(port, u"C:\\p.exe");
+  AssistantClient client(port, kTimeout);
+  EXPECT_EQ(client.GetPath(kTarget).status, RequestStatus::kWrongThread);
+  EXPECT_EQ(client.SendExit(), RequestStatus::kWrongThread);
+  EXPECT_TRUE(port.begun.empty());
+  EXPECT_TRUE(port.waits.empty());
 }
 
 TEST(AssistantClient, HandshakeOutcomes) {

@@ -1,19 +1,22 @@
-// The client against the real Sidecar64.exe under Wine: a normal request, no Sidecar64, Sidecar64
-// killed in the middle of a request, a Sidecar64 stuck behind its mutex, and "Exit".
+// The client against the real Sidecar64.exe under Wine, in both bitnesses: a normal request, no
+// Sidecar64, Sidecar64 killed in the middle of a request, a Sidecar64 stuck behind its mutex,
+// "Exit", a client called from a thread not its own, and a start whose program never serves.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
+#include <cwchar>
 #include <string>
 #include <thread>
 
 #include "host/client/assistant_client.h"
 #include "host/client/win32_assistant_port.h"
 #include "host/client/win32_assistant_process.h"
-#include "host/win32_handles.h"
 #include "host/client/win32_liveness.h"
 #include "host/contract.h"
+#include "host/win32_handles.h"
 
 namespace quillon {
 namespace {
@@ -134,6 +137,7 @@ class KillingPort final : public AssistantPort, private ReplySink {
   KillingPort(AssistantPort& inner, AssistantProcess& victim) : inner_(inner), victim_(victim) {}
   WindowId FindReceiveWindow() override { return inner_.FindReceiveWindow(); }
   WindowId ReplyWindow() const override { return inner_.ReplyWindow(); }
+  bool OnOwnerThread() const override { return inner_.OnOwnerThread(); }
   void SetReplySink(ReplySink* sink) override {
     sink_ = sink;
     inner_.SetReplySink(sink ? this : nullptr);
@@ -218,10 +222,88 @@ TEST_F(ClientWithAssistant, SidecarStuckBehindTheMutex) {
   EXPECT_TRUE(MutexIsFree());
 }
 
+TEST_F(ClientWithAssistant, RefusesCallsFromAnotherThread) {
+  StartAssistant();
+  Win32AssistantClient client;
+  RequestStatus from_other = RequestStatus::kResolved;
+  RequestStatus exit_from_other = RequestStatus::kResolved;
+  RequestStatus own_client_there = RequestStatus::kFailed;
+  std::thread([&] {
+    std::wstring path;
+    from_other = client.GetPath(HostEnvironment::MainWindow(), path);
+    exit_from_other = client.SendExit();
+    // A client of that thread's own serves it.
+    Win32AssistantClient there;
+    own_client_there = there.GetPath(HostEnvironment::MainWindow(), path);
+  }).join();
+  EXPECT_EQ(from_other, RequestStatus::kWrongThread) << Describe(from_other);
+  EXPECT_EQ(exit_from_other, RequestStatus::kWrongThread) << Describe(exit_from_other);
+  EXPECT_EQ(own_client_there, RequestStatus::kResolved) << Describe(own_client_there);
+  EXPECT_TRUE(assistant_.Running());  // the refused "Exit" was not sent
+  std::wstring path;
+  EXPECT_EQ(client.GetPath(HostEnvironment::MainWindow(), path), RequestStatus::kResolved);
+  EXPECT_TRUE(MutexIsFree());
+}
+
+// Anyone may send WM_NCCREATE to a live window, with a creation parameter of their own: the
+// reply window must keep leading to its port.
+TEST_F(ClientWithAssistant, ReplyWindowIgnoresALateCreationMessage) {
+  StartAssistant();
+  Win32AssistantPort port;
+  AssistantClient client(port, 5000);
+  CREATESTRUCTW forged{};
+  forged.lpCreateParams = nullptr;
+  ::SendMessageW(reinterpret_cast<HWND>(port.ReplyWindow()), WM_NCCREATE, 0,
+                 reinterpret_cast<LPARAM>(&forged));
+  const PathAnswer answer =
+      client.GetPath(reinterpret_cast<WindowId>(HostEnvironment::MainWindow()));
+  EXPECT_EQ(answer.status, RequestStatus::kResolved) << Describe(answer.status);
+}
+
+// This program again, as a program that runs but never makes a receive window. It tells the
+// test its process id, so the test can see whether it was left behind.
+constexpr wchar_t kIdleChildVariable[] = L"QUILLON_CLIENT_TEST_IDLE_CHILD";
+constexpr UINT kIdleChildStarted = WM_APP + 7;
+
+TEST_F(ClientWithAssistant, FailedStartLeavesNoProcess) {
+  ASSERT_TRUE(::SetEnvironmentVariableW(kIdleChildVariable,
+                                        LivenessText(HostEnvironment::MainWindow()).c_str()));
+  const DWORD ready_ms = sizeof(void*) == 8 ? 10000 : 20000;  // 32-bit starts slower here
+  const bool started = assistant_.Start(OwnPath(), ready_ms);
+  ::SetEnvironmentVariableW(kIdleChildVariable, nullptr);
+  EXPECT_FALSE(started);
+  EXPECT_FALSE(assistant_.Running());
+
+  MSG msg{};
+  ASSERT_TRUE(::PeekMessageW(&msg, HostEnvironment::MainWindow(), kIdleChildStarted,
+                             kIdleChildStarted, PM_REMOVE))
+      << "the child did not start within the wait";
+  const auto child_id = static_cast<DWORD>(msg.wParam);
+  UniqueKernelHandle child(::OpenProcess(SYNCHRONIZE, FALSE, child_id));
+  if (child) {
+    EXPECT_EQ(::WaitForSingleObject(child.Get(), 5000), WAIT_OBJECT_0) << "left running";
+  }
+  // And a second start does not take a left-over process for a running Sidecar64.
+  StartAssistant();
+  EXPECT_NE(assistant_.ProcessId(), child_id);
+}
+
+int RunIdleChild(const wchar_t* host_window) {
+  const auto host =
+      reinterpret_cast<HWND>(static_cast<std::intptr_t>(std::wcstol(host_window, nullptr, 10)));
+  ::PostMessageW(host, kIdleChildStarted, ::GetCurrentProcessId(), 0);
+  ::Sleep(120000);
+  return 0;
+}
+
 }  // namespace
 }  // namespace quillon
 
 int main(int argc, char** argv) {
+  wchar_t host_window[32] = {};
+  if (::GetEnvironmentVariableW(quillon::kIdleChildVariable, host_window, 32) != 0) {
+    return quillon::RunIdleChild(host_window);
+  }
   ::testing::InitGoogleTest(&argc, argv);
   ::testing::AddGlobalTestEnvironment(new quillon::HostEnvironment);
   return RUN_ALL_TESTS();

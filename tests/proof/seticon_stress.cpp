@@ -1,10 +1,10 @@
 // A flood of icon changes through the shipped 32-bit Tallyhook, across real processes.
 //
 // The host (this program with the library's path) builds the shell chain with a "Quillon"
-// dialog, writes its liveness value, installs HookProc for all threads and publishes the hook on
-// the dialog. The child (this program again, with --child) makes a top-level window and a child
-// window and has its own thread send WM_SETICON to them <count> times (every hundredth to the
-// top-level window), with a WM_GETICON after every tenth. Afterwards the child and the host must
+// dialog, writes its liveness value and installs the hook through the client's IconHook. The
+// child (this program again, with --child) makes a top-level window and a child window and has
+// its own thread send WM_SETICON to them <count> times (every hundredth to the top-level
+// window), with a WM_GETICON after every tenth. Afterwards the child and the host must
 // both still run, the host must have received exactly one notice per WM_SETICON, each with lParam
 // 0x80 and one of the child's two windows as wParam, and neither process may have seen an access
 // violation.
@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 
+#include "host/client/win32_icon_hook.h"
 #include "host/contract.h"
 #include "host/shell/message_pump.h"
 #include "host/shell/shell_chain.h"
@@ -120,17 +121,11 @@ TEST(SeticonStress, EveryIconChangeOfAFloodGivesExactlyOneNotice) {
   Tally tally;
   tally.dialog = chain->dialog();
 
-  const HMODULE module = LoadLibraryW(library.c_str());
-  const auto hookProc = module ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(
-                                     GetProcAddress(module, contract::kHookProcName)))
-                               : nullptr;
-  if (hookProc == nullptr) {
-    FAIL() << "cannot load " << std::string(library.begin(), library.end());
+  IconHook hook;
+  const HookStatus installed = hook.Install(tally.dialog, library);
+  if (installed != HookStatus::kInstalled) {
+    FAIL() << std::string(library.begin(), library.end()) << ": " << Describe(installed);
   }
-  const HHOOK hook = SetWindowsHookExW(contract::kHookType, hookProc, module, 0);
-  EXPECT_TRUE(hook != nullptr);
-  // Published before the hook reaches another process: each reads it once, at attach.
-  SetPropW(tally.dialog, contract::HookProperty<wchar_t>, hook);
 
   wchar_t self[MAX_PATH];
   GetModuleFileNameW(nullptr, self, MAX_PATH);
@@ -197,8 +192,7 @@ TEST(SeticonStress, EveryIconChangeOfAFloodGivesExactlyOneNotice) {
   }
   CloseHandle(child.hProcess);
   EXPECT_TRUE(exitCode == 0);  // no access violation in the child
-  if (hook != nullptr) UnhookWindowsHookEx(hook);
-  RemovePropW(tally.dialog, contract::HookProperty<wchar_t>);
+  hook.Remove();
   // Leave no liveness value of a dead window to later tests.
   test::RemoveSettingsFile(contract::HookSettingsFile<wchar_t>);
   EXPECT_TRUE(test::AccessViolationGuard::count() == 0);

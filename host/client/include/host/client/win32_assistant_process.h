@@ -1,6 +1,7 @@
 // Starting Sidecar64 and waiting for it: the host owns the process handle, so it can tell an
 // ended Sidecar64 from a busy one and start it again.
-#pragma once
+#ifndef QUILLON_HOST_CLIENT_WIN32_ASSISTANT_PROCESS_H
+#define QUILLON_HOST_CLIENT_WIN32_ASSISTANT_PROCESS_H
 
 #include <windows.h>
 
@@ -15,7 +16,9 @@ std::wstring ModuleFolder(HMODULE module = nullptr);
 
 class AssistantProcess {
  public:
-  // Starts `exe_path` (no arguments) and waits up to `ready_ms` for its receive window.
+  // Starts `exe_path` (no arguments) and waits up to `ready_ms` for its receive window. True at
+  // once while the process started last still runs. When no receive window appears in time, the
+  // process is ended and false returned: nothing is left running.
   bool Start(const std::wstring& exe_path, DWORD ready_ms = 10000);
   bool Running() const;
   // Waits for the process to end; true when it has (or none was started).
@@ -35,3 +38,5 @@ class AssistantProcess {
 HWND FindReceiveWindowOf(DWORD process_id);
 
 }  // namespace quillon
+
+#endif  // QUILLON_HOST_CLIENT_WIN32_ASSISTANT_PROCESS_H

@@ -1,7 +1,8 @@
 // Checks a "GetPath" reply before anything of it is used. The record comes from another process,
 // so nothing in it is trusted: the size may lie, the text may lack its terminator, and the reply
 // may belong to a request we did not make.
-#pragma once
+#ifndef QUILLON_HOST_CLIENT_REPLY_CHECK_H
+#define QUILLON_HOST_CLIENT_REPLY_CHECK_H
 
 #include <string>
 
@@ -31,3 +32,5 @@ CheckedReply CheckReply(const ReplyRecord& record, WindowId target);
 const char* Describe(ReplyFault fault);
 
 }  // namespace quillon
+
+#endif  // QUILLON_HOST_CLIENT_REPLY_CHECK_H

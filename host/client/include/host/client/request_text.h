@@ -1,5 +1,6 @@
 // The request texts the host sends, each with its terminator, ready to be sent as they are.
-#pragma once
+#ifndef QUILLON_HOST_CLIENT_REQUEST_TEXT_H
+#define QUILLON_HOST_CLIENT_REQUEST_TEXT_H
 
 #include <string>
 
@@ -12,3 +13,5 @@ std::u16string GetPathRequest(WindowId reply_window, WindowId target);
 std::u16string ExitRequest();
 
 }  // namespace quillon
+
+#endif  // QUILLON_HOST_CLIENT_REQUEST_TEXT_H

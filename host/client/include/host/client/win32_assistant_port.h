@@ -1,7 +1,8 @@
 // The Win32 side of the client: finds Sidecar64's receive window, runs each handshake on a
 // thread of its own with sends that wait as long as Sidecar64 takes, and owns the hidden window
 // that receives the "GetPath" replies (taken while the client's thread waits).
-#pragma once
+#ifndef QUILLON_HOST_CLIENT_WIN32_ASSISTANT_PORT_H
+#define QUILLON_HOST_CLIENT_WIN32_ASSISTANT_PORT_H
 
 #include <windows.h>
 
@@ -23,6 +24,7 @@ class Win32AssistantPort final : public AssistantPort {
 
   WindowId FindReceiveWindow() override;
   WindowId ReplyWindow() const override;
+  bool OnOwnerThread() const override;
   void SetReplySink(ReplySink* sink) override { sink_ = sink; }
   bool BeginHandshake(WindowId receiver, std::u16string text) override;
   std::optional<SendOutcome> AwaitHandshake(unsigned timeout_ms) override;
@@ -30,14 +32,19 @@ class Win32AssistantPort final : public AssistantPort {
   struct Handshake;  // shared with the thread that runs it
 
  private:
-  static LRESULT CALLBACK ReplyProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+  static LRESULT CALLBACK ReplyProc(HWND window, UINT message, WPARAM wparam,
+                                    LPARAM lparam) noexcept;
+  static DWORD WINAPI RunHandshakeThread(void* parameter) noexcept;
 
+  DWORD owner_thread_;
   ReplySink* sink_ = nullptr;
   UniqueWindow reply_window_;
   std::shared_ptr<Handshake> current_;
 };
 
-// Port and client together, for hosts that want a path as a wide string.
+// Port and client together, for hosts that want a path as a wide string. Create, use and
+// destroy it on one thread, which keeps pumping messages (the reply window is that thread's);
+// from any other thread each request returns kWrongThread.
 class Win32AssistantClient {
  public:
   // `timeout_ms` bounds how long one request waits for Sidecar64.
@@ -54,3 +61,5 @@ class Win32AssistantClient {
 };
 
 }  // namespace quillon
+
+#endif  // QUILLON_HOST_CLIENT_WIN32_ASSISTANT_PORT_H

@@ -18,9 +18,12 @@
 // - a reply that fails CheckReply is ignored and counted; without a valid reply the request
 //   ends with kNoReply (or kBadReply when only invalid ones came).
 //
-// Use one client per thread: replies reach the reply window, which belongs to the thread that
-// created the port, and are taken while that thread waits in AwaitHandshake.
-#pragma once
+// One client per thread: replies reach the reply window, which belongs to the thread that
+// created the port, and are taken while that thread waits in AwaitHandshake. A request from any
+// other thread is refused with kWrongThread and sends nothing; create, use and destroy the
+// client on one thread.
+#ifndef QUILLON_HOST_CLIENT_ASSISTANT_CLIENT_H
+#define QUILLON_HOST_CLIENT_ASSISTANT_CLIENT_H
 
 #include <cstddef>
 #include <string>
@@ -40,6 +43,7 @@ enum class RequestStatus {
   kBusy,           // an earlier request that timed out is still waiting for Sidecar64
   kNoReply,        // the request was processed but no reply arrived
   kBadReply,       // only replies that failed the checks arrived
+  kWrongThread,    // called from a thread other than the one that made the port: nothing sent
   kFailed,         // a send failed otherwise, or no reply window, or a request already running
 };
 
@@ -85,3 +89,5 @@ class AssistantClient final : private ReplySink {
 const char* Describe(RequestStatus status);
 
 }  // namespace quillon
+
+#endif  // QUILLON_HOST_CLIENT_ASSISTANT_CLIENT_H

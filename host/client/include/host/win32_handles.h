@@ -1,6 +1,7 @@
 // One owning wrapper per kind of Win32 handle, each with its own "none" value and release call;
 // the one set of handle wrappers of the whole tree.
-#pragma once
+#ifndef QUILLON_HOST_WIN32_HANDLES_H
+#define QUILLON_HOST_WIN32_HANDLES_H
 
 #include <windows.h>
 
@@ -62,10 +63,28 @@ struct IconTraits {
   static void Close(Type h) { ::DestroyIcon(h); }
 };
 
+template <class Object>  // brushes, pens, bitmaps, fonts: DeleteObject
+struct GdiObjectTraits {
+  using Type = Object;
+  static Type None() { return nullptr; }
+  static void Close(Type h) { ::DeleteObject(h); }
+};
+struct MemoryDcTraits {  // CreateCompatibleDC
+  using Type = HDC;
+  static Type None() { return nullptr; }
+  static void Close(Type h) { ::DeleteDC(h); }
+};
+
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueWindow = UniqueHandle<WindowTraits>;
 using UniqueHook = UniqueHandle<HookTraits>;
 using UniqueModule = UniqueHandle<ModuleTraits>;
 using UniqueIcon = UniqueHandle<IconTraits>;
+using UniqueBrush = UniqueHandle<GdiObjectTraits<HBRUSH>>;
+using UniquePen = UniqueHandle<GdiObjectTraits<HPEN>>;
+using UniqueBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
+using UniqueMemoryDc = UniqueHandle<MemoryDcTraits>;
 
 }  // namespace quillon
+
+#endif  // QUILLON_HOST_WIN32_HANDLES_H

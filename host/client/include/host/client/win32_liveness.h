@@ -1,7 +1,8 @@
 // The host's liveness value: its main window's handle as decimal text, value "Handle" in section
 // "Options\Windows\Main" of both settings files (the hook library reads one, Sidecar64 the
 // other) in <application data>\Orvane\Quillon. Both companions stop once it names no window.
-#pragma once
+#ifndef QUILLON_HOST_CLIENT_WIN32_LIVENESS_H
+#define QUILLON_HOST_CLIENT_WIN32_LIVENESS_H
 
 #include <windows.h>
 
@@ -22,3 +23,5 @@ bool ClearLivenessValue();
 std::wstring LivenessText(HWND main_window);
 
 }  // namespace quillon
+
+#endif  // QUILLON_HOST_CLIENT_WIN32_LIVENESS_H

@@ -1,17 +1,22 @@
 // The names, numbers and texts that Quillon (the host) and its two companions agree on.
 // Both deliverables and every stand-in for the host take them from here, so that a typo can
 // only ever be made once.
-#pragma once
+#ifndef QUILLON_HOST_CONTRACT_H
+#define QUILLON_HOST_CONTRACT_H
 
 #include <cstdint>
 
 // Declares a text in every character form we build: Name<char> for the ANSI calls,
 // Name<wchar_t> for the wide calls, Name<char16_t> for portable UTF-16 code and tests.
-#define QUILLON_TEXT(Name, literal)                                 \
-  template <class Ch> inline constexpr const Ch* Name = nullptr;    \
-  template <> inline constexpr const char* Name<char> = literal;    \
-  template <> inline constexpr const wchar_t* Name<wchar_t> = L"" literal; \
-  template <> inline constexpr const char16_t* Name<char16_t> = u"" literal
+#define QUILLON_TEXT(Name, literal)                            \
+  template <class Ch>                                          \
+  inline constexpr const Ch* Name = nullptr;                   \
+  template <>                                                  \
+  inline constexpr const char* Name<char> = literal;           \
+  template <>                                                  \
+  inline constexpr const wchar_t* Name<wchar_t> = L"" literal; \
+  template <>                                                  \
+  inline constexpr const char16_t* Name<char16_t> = u"" literal
 
 namespace quillon {
 
@@ -44,7 +49,7 @@ QUILLON_TEXT(AssistantFile, "Sidecar64.exe");
 
 // Icon-change notice, posted to the host's dialog: wParam is the window that processed
 // WM_SETICON.
-inline constexpr unsigned kNoticeMessage = 0x000F;  // the number of WM_PAINT
+inline constexpr unsigned kNoticeMessage = 0x000F;    // the number of WM_PAINT
 inline constexpr std::intptr_t kNoticeLParam = 0x80;  // the number of WM_SETICON
 
 // Liveness value: the host's main window handle as decimal text, in
@@ -53,8 +58,8 @@ QUILLON_TEXT(Firm, "Orvane");
 QUILLON_TEXT(App, "Quillon");
 QUILLON_TEXT(LivenessSection, "Options\\Windows\\Main");
 QUILLON_TEXT(LivenessKey, "Handle");
-QUILLON_TEXT(HookSettingsFile, "QuillonFree.cfg");      // read by the hook library
-QUILLON_TEXT(AssistantSettingsFile, "Quillon.cfg");     // read by the assistant
+QUILLON_TEXT(HookSettingsFile, "QuillonFree.cfg");   // read by the hook library
+QUILLON_TEXT(AssistantSettingsFile, "Quillon.cfg");  // read by the assistant
 inline constexpr unsigned kWatchdogPeriodMs = 10000;
 // The identifier of Sidecar64's watchdog timer on its receive window (WM_TIMER's wParam).
 inline constexpr unsigned kAssistantWatchdogTimerId = 678;
@@ -81,3 +86,5 @@ QUILLON_TEXT(GetPathCommand, "GetPath");
 inline constexpr unsigned kMaxPathUnits = 260;  // reply buffer, terminator included
 
 }  // namespace quillon::contract
+
+#endif  // QUILLON_HOST_CONTRACT_H

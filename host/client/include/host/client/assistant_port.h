@@ -1,7 +1,8 @@
 // What the host-side client needs from the platform to talk to Sidecar64: find its receive window,
 // run the two sends of one request, and learn of the replies that reach our reply window.
 // The Win32 adapter is win32_assistant_port.h; tests use fakes.
-#pragma once
+#ifndef QUILLON_HOST_CLIENT_ASSISTANT_PORT_H
+#define QUILLON_HOST_CLIENT_ASSISTANT_PORT_H
 
 #include <cstddef>
 #include <cstdint>
@@ -56,6 +57,8 @@ class AssistantPort {
   virtual WindowId FindReceiveWindow() = 0;
   // Our own window that replies are sent to; 0 when it could not be made.
   virtual WindowId ReplyWindow() const = 0;
+  // True on the thread that made the port: only that thread receives the replies.
+  virtual bool OnOwnerThread() const = 0;
   // Where the reply window hands what it receives.
   virtual void SetReplySink(ReplySink* sink) = 0;
 
@@ -75,3 +78,5 @@ class AssistantPort {
 SendOutcome RunHandshake(HandshakeSender& sender, WindowId receiver, std::u16string_view text);
 
 }  // namespace quillon
+
+#endif  // QUILLON_HOST_CLIENT_ASSISTANT_PORT_H
