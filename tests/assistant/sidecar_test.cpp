@@ -1,7 +1,8 @@
 // Sidecar64.exe end to end: a real requester process (this one) drives the handshake against the
 // shipped program, and the watchdog reads real settings files in the prefix's application data.
-#include <gtest/gtest.h>
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdint>
