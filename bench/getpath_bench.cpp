@@ -196,30 +196,21 @@ int RunBench(const std::wstring& sidecar, int blocks, int perBlock) {
   const HWND target = main;  // a window of this process: its path is known here
   const std::wstring request = quillon::harness::GetPathText(requester.window(), target);
   int failures = 0;
-  const auto fullBlock = [&] {
+  // One block of full requests to `receiver`: Sidecar64, or the least program of its protocol.
+  const auto requestBlock = [&](HWND receiver) {
     LARGE_INTEGER from, to;
     QueryPerformanceCounter(&from);
     for (int i = 0; i < perBlock; ++i) {
       Answer reply;
-      if (!requester.Send(assistant, request, reply) || reply.count != 1 || reply.cbData <= 2) {
+      if (!requester.Send(receiver, request, reply) || reply.count != 1 || reply.cbData <= 2) {
         ++failures;
       }
     }
     QueryPerformanceCounter(&to);
     return Seconds(from, to) / perBlock;
   };
-  const auto protocolBlock = [&] {
-    LARGE_INTEGER from, to;
-    QueryPerformanceCounter(&from);
-    for (int i = 0; i < perBlock; ++i) {
-      Answer reply;
-      if (!requester.Send(protocol, request, reply) || reply.count != 1 || reply.cbData <= 2) {
-        ++failures;
-      }
-    }
-    QueryPerformanceCounter(&to);
-    return Seconds(from, to) / perBlock;
-  };
+  const auto fullBlock = [&] { return requestBlock(assistant); };
+  const auto protocolBlock = [&] { return requestBlock(protocol); };
   const auto floorBlock = [&] {
     LARGE_INTEGER from, to;
     QueryPerformanceCounter(&from);
