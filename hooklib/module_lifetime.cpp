@@ -21,8 +21,7 @@ bool HoldModule(HMODULE module) {
   // The image base lies inside the image: the address names the module, and the call adds one
   // reference to it (never a pin, so it can be given back).
   return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                            reinterpret_cast<LPCWSTR>(module), &held) != FALSE &&
-         held == module;
+                            reinterpret_cast<LPCWSTR>(module), &held) != FALSE;
 }
 
 bool ReleaseModuleLater(HMODULE module) {

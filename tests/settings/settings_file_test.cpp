@@ -2,9 +2,8 @@
 // long-path guard and what a failed allocation leaves behind.
 #include <gtest/gtest.h>
 
-#include <optional>
-
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
