@@ -81,12 +81,13 @@ else
   extras=$(zipinfo -v "$own/$name.zip" | grep -E 'length of extra field' | grep -vc ': *0 bytes' || true)
   [ "$extras" = 0 ] || fail "$extras zip entries carry extra fields (owner ids or time stamps)"
   (cd "$own" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not check in the release folder"
-  binaries=$(zipinfo -1 "$own/$name.zip" | grep -E '\.(dll|exe|debug|a)$' | LC_ALL=C sort)
+  entries=$(zipinfo -1 "$own/$name.zip")
+  binaries=$(grep -E '\.(dll|exe|debug|a)$' <<<"$entries" | LC_ALL=C sort)
   listed=$(sed -E 's/^[0-9a-f]{64}  //' "$own/SHA256SUMS")
   [ "$listed" = "$(printf '%s\n%s' "$name.zip" "$binaries")" ] ||
     fail "SHA256SUMS does not list the zip and every binary in it: $listed"
   for file in LICENSE CHANGELOG.md bin/x86/Tallyhook.dll bin/x64/Sidecar64.exe; do
-    zipinfo -1 "$own/$name.zip" | grep -qx "$name/$file" || fail "$file is not in the zip"
+    grep -qx "$name/$file" <<<"$entries" || fail "$file is not in the zip"
   done
   mkdir "$work/unpacked"
   cp "$own/$name.zip" "$own/SHA256SUMS" "$work/unpacked/"
