@@ -10,13 +10,15 @@ add_link_options(-static -static-libgcc -static-libstdc++)
 # Reproducible output: one commit gives the same bytes whatever folder it is built in and
 # whenever, so that anyone can check a signed binary against the sources (scripts/release,
 # tests/scripts/reproducible_test.sh).
-# - No PE time stamp (0): nothing reads it, and a build time would make every build differ.
+# - No PE time stamp (0): the loader does not need one, and a build time makes every build differ.
 # - Paths in debug information and __FILE__ relative to the source tree or, for generated files,
 #   the build tree, which is the compilation folder "." (the build tree may lie inside the source
 #   tree: the map given last is tried first).
-# - Static libraries with member dates, owners and modes zeroed (ar's D modifier).
+# - Static libraries with member dates and owners zeroed (ar's D modifier; Debian's ar does so by
+#   default, others may not).
 add_link_options(-Wl,--no-insert-timestamp)
-add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}/= -ffile-prefix-map=${CMAKE_BINARY_DIR}=.
+add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=
+                    -ffile-prefix-map=${CMAKE_BINARY_DIR}=.
                     -ffile-prefix-map=${CMAKE_BINARY_DIR}/=)
 set(CMAKE_CXX_ARCHIVE_CREATE "<CMAKE_AR> qcD <TARGET> <LINK_FLAGS> <OBJECTS>")
 set(CMAKE_CXX_ARCHIVE_APPEND "<CMAKE_AR> qD <TARGET> <LINK_FLAGS> <OBJECTS>")
