@@ -37,7 +37,7 @@ if ! package "$own"; then
   fail "a new folder: packaging failed:"
   tail -n 20 "$work/log"
 else
-  for file in bin/x86/Tallyhook.dll bin/x64/Sidecar64.exe docs/integration.md; do
+  for file in bin/x86/Tallyhook.dll bin/x64/Sidecar64.exe docs/integration.md LICENSE; do
     grep -qx "$file" "$own/.quillon-package" || fail "a new folder: $file is not in the marker"
   done
   # A second run into it: a file added by hand stays, a file the last run installed (as its
