@@ -29,5 +29,7 @@ library=$(find "$work/build" -name '*host_client.a' | head -n 1)
 [ -n "$library" ] || { echo "no library built"; exit 1; }
 # Every Win32 source was compiled, not only the portable ones.
 symbols=$("$triple-nm" -C "$library")
-grep -q 'IconHook::Install' <<<"$symbols" || { echo "FAIL: the Win32 part is missing"; exit 1; }
+for symbol in 'IconHook::Install' 'ReplaceLibraryFile'; do
+  grep -q "$symbol" <<<"$symbols" || { echo "FAIL: the Win32 part is missing ($symbol)"; exit 1; }
+done
 echo "client built with $($clang --version | head -n 1) for $triple"
