@@ -1,6 +1,8 @@
 // Replacing Tallyhook.dll while programs still have it mapped, for the host's installer or
 // updater (the steps and their results are in library_update.h). An update follows this order:
-// remove the hook (IconHook::Remove), ReplaceLibraryFile, install the hook again.
+// remove the hook (IconHook::Remove), ReplaceLibraryFile, and install the hook again once
+// RemoveAsideCopies leaves no copy: a program that still maps an old copy when the hook comes
+// back gets the new library's HookProc offset applied to that old copy.
 #ifndef QUILLON_HOST_CLIENT_WIN32_LIBRARY_UPDATE_H
 #define QUILLON_HOST_CLIENT_WIN32_LIBRARY_UPDATE_H
 
