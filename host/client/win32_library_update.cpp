@@ -28,6 +28,20 @@ BOOL Flush(const std::wstring& path) {
   return file && ::FlushFileBuffers(file.Get());
 }
 
+// A copy takes the source's attributes: a new file from read-only media would make a library
+// that could neither be flushed now nor deleted once set aside later.
+bool IsReadOnly(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+BOOL ClearReadOnly(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return FALSE;
+  if ((attributes & FILE_ATTRIBUTE_READONLY) == 0) return TRUE;
+  return ::SetFileAttributesW(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
+}
+
 bool FullPath(const std::wstring& path, std::wstring& full) {
   if (path.empty()) return false;
   const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
@@ -53,6 +67,7 @@ FileKind Win32FilePort::Inspect(const std::wstring& path) {
 
 FileResult Win32FilePort::CopyNew(const std::wstring& from, const std::wstring& to) {
   FileResult result = Outcome(::CopyFileW(from.c_str(), to.c_str(), TRUE));
+  if (result.outcome == FileOutcome::kDone) result = Outcome(ClearReadOnly(to));
   if (result.outcome == FileOutcome::kDone) result = Outcome(Flush(to));
   // The name was fresh, so whatever lies there now is this copy's remains.
   if (result.outcome != FileOutcome::kDone && result.outcome != FileOutcome::kExists) {
@@ -68,7 +83,13 @@ FileResult Win32FilePort::Rename(const std::wstring& from, const std::wstring& t
 }
 
 FileResult Win32FilePort::Delete(const std::wstring& path) {
-  return Outcome(::DeleteFileW(path.c_str()));
+  FileResult result = Outcome(::DeleteFileW(path.c_str()));
+  // An aside copy of a library installed read-only: only the attribute stands in the way (a
+  // mapped copy still refuses, and keeps the attribute cleared, which does no harm).
+  if (result.system_error == ERROR_ACCESS_DENIED && IsReadOnly(path) && ClearReadOnly(path)) {
+    result = Outcome(::DeleteFileW(path.c_str()));
+  }
+  return result;
 }
 
 std::vector<std::wstring> Win32FilePort::ListFiles(const std::wstring& folder,

@@ -136,6 +136,7 @@ void EmptyFolder(const std::wstring& folder) {
   do {
     const std::wstring path = folder + found.cFileName;
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);  // read-only ones too
       DeleteFileW(path.c_str());
     } else if (found.cFileName[0] != L'.') {
       RemoveDirectoryW(path.c_str());
@@ -369,6 +370,10 @@ TEST(LibraryUpdate, ReportsWhatTheFileSystemRefuses) {
   const std::wstring installed = folder + L"Tallyhook.dll";
   const std::wstring missing_folder = folder + L"no such folder\\Tallyhook.dll";
   UniqueFileHandle locked;  // opened without share-delete, as by a program reading the file
+  const std::wstring read_only = TempFolder(L"library-update-read-only") + L"Tallyhook.dll";
+  SetFileAttributesW(read_only.c_str(), FILE_ATTRIBUTE_NORMAL);
+  ASSERT_TRUE(CopyFileW(library.c_str(), read_only.c_str(), FALSE));
+  ASSERT_TRUE(SetFileAttributesW(read_only.c_str(), FILE_ATTRIBUTE_READONLY));
 
   struct Case {
     const char* name;
@@ -391,6 +396,8 @@ TEST(LibraryUpdate, ReportsWhatTheFileSystemRefuses) {
        UpdateStatus::kStagingFailed, ERROR_PATH_NOT_FOUND},
       {"the installed file is open without share-delete", library, installed, true, true,
        UpdateStatus::kMoveAsideFailed, ERROR_SHARING_VIOLATION},
+      {"the new file is read-only (taken from read-only media)", read_only, installed, true, false,
+       UpdateStatus::kReplaced, 0},
       {"no folder in the path", library, L"", false, false, UpdateStatus::kBadPath, 0},
   };
   for (const Case& c : cases) {
@@ -413,6 +420,7 @@ TEST(LibraryUpdate, ReportsWhatTheFileSystemRefuses) {
     EXPECT_TRUE(update.aside.empty());
     if (c.status == UpdateStatus::kReplaced) {
       EXPECT_EQ(ReadWholeFile(c.installed), ReadWholeFile(library));
+      EXPECT_EQ(GetFileAttributesW(c.installed.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
     } else if (c.install_first) {
       EXPECT_EQ(ReadWholeFile(installed),
                 std::vector<unsigned char>(std::begin(old_text), std::end(old_text)));
@@ -421,6 +429,8 @@ TEST(LibraryUpdate, ReportsWhatTheFileSystemRefuses) {
     EXPECT_EQ(FilesIn(folder).size(), files_expected) << "no staging copy is left behind";
   }
   EmptyFolder(folder);
+  SetFileAttributesW(read_only.c_str(), FILE_ATTRIBUTE_NORMAL);
+  DeleteFileW(read_only.c_str());
 }
 
 // Only aside copies are deleted, by their names' exact pattern, and a held one stays.
@@ -438,6 +448,8 @@ TEST(LibraryUpdate, CleanUpTakesOnlyFreeAsideCopies) {
   const std::vector<unsigned char> text = {'x'};
   ASSERT_TRUE(WriteWholeFile(installed, text));
   for (const auto& path : free_copies) ASSERT_TRUE(WriteWholeFile(path, text));
+  // An aside copy of a library that was installed read-only goes too.
+  ASSERT_TRUE(SetFileAttributesW(free_copies[1].c_str(), FILE_ATTRIBUTE_READONLY));
   for (const auto& path : others) ASSERT_TRUE(WriteWholeFile(path, text));
   ASSERT_TRUE(WriteWholeFile(held_copy, text));
   ASSERT_TRUE(CreateDirectoryW(folder_like_a_copy.c_str(), nullptr));
