@@ -1,5 +1,9 @@
 #include "host/client/library_update.h"
 
+#include <optional>
+
+#include "host/client/pe_export.h"
+
 namespace quillon {
 namespace {
 
@@ -104,6 +108,27 @@ AsideCleanup RemoveAsideCopies(FilePort& files, const std::wstring& installed) {
     }
   }
   return cleanup;
+}
+
+OldCopyCheck CheckOldCopies(FilePort& files, const std::wstring& installed,
+                            const char* hook_proc_name) {
+  OldCopyCheck check;
+  PathParts where;
+  if (!Split(installed, where)) return check;
+  check.held = RemoveAsideCopies(files, installed).left;
+  if (check.held == 0 || files.Inspect(installed) != FileKind::kFile) return check;
+
+  std::vector<unsigned char> bytes;
+  const std::optional<std::uint32_t> current =
+      files.ReadWhole(installed, bytes) ? ExportRva(bytes, hook_proc_name) : std::nullopt;
+  for (const std::wstring& name : files.ListFiles(where.folder, where.name + kAsideMark)) {
+    if (!IsAsideName(name, where.name)) continue;
+    const std::optional<std::uint32_t> old = files.ReadWhole(where.folder + name, bytes)
+                                                 ? ExportRva(bytes, hook_proc_name)
+                                                 : std::nullopt;
+    if (!current || !old || *old != *current) ++check.hook_proc_moved;
+  }
+  return check;
 }
 
 LibraryUpdate ReplaceInstalledFile(FilePort& files, const std::wstring& new_file,

@@ -1,9 +1,13 @@
 #include "host/client/win32_library_update.h"
 
+#include "host/contract.h"
 #include "host/win32_handles.h"
 
 namespace quillon {
 namespace {
+
+// Far more than any build of the library; a larger file of an aside copy's name is not ours.
+constexpr DWORD kLargestLibrary = 64u << 20;
 
 FileResult Outcome(BOOL succeeded) {
   if (succeeded) return {};
@@ -118,6 +122,26 @@ bool Win32FilePort::LoadedInThisProcess(const std::wstring& path) {
   return ::GetModuleHandleW(path.c_str()) != nullptr;
 }
 
+bool Win32FilePort::ReadWhole(const std::wstring& path, std::vector<unsigned char>& bytes) {
+  bytes.clear();
+  // Share-delete as well: the loader maps an image with it, and a copy may be renamed meanwhile.
+  UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(file.Get(), &size) || size.QuadPart > kLargestLibrary) return false;
+  bytes.resize(static_cast<std::size_t>(size.QuadPart));
+  DWORD read = 0;
+  if (!bytes.empty() &&
+      (!::ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
+       read != bytes.size())) {
+    bytes.clear();
+    return false;
+  }
+  return true;
+}
+
 LibraryUpdate ReplaceLibraryFile(const std::wstring& new_file, const std::wstring& installed) {
   LibraryUpdate update;
   std::wstring source, target;
@@ -138,6 +162,13 @@ AsideCleanup RemoveAsideCopies(const std::wstring& installed) {
   if (!FullPath(installed, target)) return {};
   Win32FilePort files;
   return RemoveAsideCopies(files, target);
+}
+
+OldCopyCheck CheckOldCopies(const std::wstring& installed) {
+  std::wstring target;
+  if (!FullPath(installed, target)) return {};  // nothing to install from either
+  Win32FilePort files;
+  return CheckOldCopies(files, target, contract::kHookProcName);
 }
 
 }  // namespace quillon

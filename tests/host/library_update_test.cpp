@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/host/fake_pe_image.h"
+
 namespace quillon {
 namespace {
 
@@ -29,6 +31,7 @@ struct Entry {
   std::string content;
   bool held = false;  // mapped by some process: renamed with the file, blocks its deletion
   bool folder = false;
+  bool unreadable = false;  // ReadWhole fails (no read access)
 };
 
 wchar_t Fold(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c; }
@@ -101,6 +104,12 @@ class FakeFiles final : public FilePort {
       if (module == path) return true;
     }
     return false;
+  }
+  bool ReadWhole(const std::wstring& path, std::vector<unsigned char>& bytes) override {
+    const auto found = files.find(path);
+    if (found == files.end() || found->second.folder || found->second.unreadable) return false;
+    bytes.assign(found->second.content.begin(), found->second.content.end());
+    return true;
   }
 
   // Paths of the files named "<installed>.old-*" / ".new-*" in the folder.
@@ -352,6 +361,74 @@ TEST(LibraryUpdate, CleanUpDeletesOnlyAsideCopiesAndNeverTheLastCopy) {
   EXPECT_EQ(uninstalled.removed, 0u);
   EXPECT_EQ(uninstalled.left, 2u);
   EXPECT_TRUE(f.Content(removable[0]));
+}
+
+// A library with these exports, as the content of a fake file.
+std::string Library(const std::vector<test::FakeExport>& exports) {
+  const std::vector<unsigned char> image = test::FakePeImage(exports);
+  return std::string(image.begin(), image.end());
+}
+std::string LibraryWithHookProcAt(std::uint32_t rva) {
+  return Library({{"TimerProc", 0x1100}, {"HookProc", rva}});
+}
+
+// Installing the hook again is safe unless an old copy still held has HookProc elsewhere (or
+// nothing shows that it has not); the free copies go first and count for nothing.
+TEST(LibraryUpdate, OldCopiesHeldWithHookProcElsewhereMakeTheHookWait) {
+  const std::string here = LibraryWithHookProcAt(0x16B6);
+  const std::string same = LibraryWithHookProcAt(0x16B6);
+  const std::string moved = LibraryWithHookProcAt(0x1702);
+  struct Copy {
+    std::string content;
+    bool held;
+    bool unreadable;
+  };
+  struct Case {
+    const char* name;
+    std::optional<std::string> installed;  // nothing: no file at the installed path
+    std::vector<Copy> copies;
+    std::size_t held, hook_proc_moved;
+  };
+  const Case cases[] = {
+      {"no aside copy", here, {}, 0, 0},
+      {"a free copy with HookProc elsewhere is deleted first", here, {{moved, false, false}}, 0, 0},
+      {"a held copy with HookProc at the same offset", here, {{same, true, false}}, 1, 0},
+      {"a held copy with HookProc elsewhere", here, {{moved, true, false}}, 1, 1},
+      {"one held copy of each", here, {{same, true, false}, {moved, true, false}}, 2, 1},
+      {"a held copy that is no library", here, {{"not a library", true, false}}, 1, 1},
+      {"a held copy that cannot be read", here, {{same, true, true}}, 1, 1},
+      {"a held copy without HookProc",
+       here,
+       {{Library({{"TimerProc", 0x16B6}}), true, false}},
+       1,
+       1},
+      {"an installed file that is no library",
+       std::string("not a library"),
+       {{same, true, false}},
+       1,
+       1},
+      {"nothing installed: nothing to install from, loading says so",
+       std::nullopt,
+       {{moved, false, false}},
+       1,
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeFiles f;
+    if (c.installed) f.files[kInstalled] = Entry{*c.installed};
+    for (std::size_t i = 0; i < c.copies.size(); ++i) {
+      Entry entry{c.copies[i].content, c.copies[i].held};
+      entry.unreadable = c.copies[i].unreadable;
+      f.files[AsideName(0x100 + i)] = entry;
+    }
+    f.files[kFolder + L"Other.dll.old-0000000000000001"] = Entry{moved, true};  // not ours
+    const OldCopyCheck check = CheckOldCopies(f, kInstalled, "HookProc");
+    EXPECT_EQ(check.held, c.held);
+    EXPECT_EQ(check.hook_proc_moved, c.hook_proc_moved);
+    EXPECT_EQ(check.SafeToInstall(), c.hook_proc_moved == 0);
+    EXPECT_EQ(f.Named(L".old-").size(), c.held) << "exactly the free copies were deleted";
+  }
 }
 
 }  // namespace

@@ -49,6 +49,9 @@ class FilePort {
   virtual std::uint64_t UniqueNumber() = 0;
   // True when this process has a module loaded from `path`.
   virtual bool LoadedInThisProcess(const std::wstring& path) = 0;
+  // The whole content of the file at `path`, which some process may map; false when it cannot
+  // be read.
+  virtual bool ReadWhole(const std::wstring& path, std::vector<unsigned char>& bytes) = 0;
 
  protected:
   virtual ~FilePort() = default;
@@ -96,6 +99,25 @@ struct AsideCleanup {
 // pattern "<installed name>.old-<16 hex digits>" are touched, and none at all while nothing is
 // installed, so that the last copy of the library is never deleted.
 AsideCleanup RemoveAsideCopies(FilePort& files, const std::wstring& installed);
+
+// What the aside copies still held mean for installing the hook from the installed file. The
+// system keeps a hook's procedure as its offset into the library and, in a program that still
+// has the old copy loaded under the installed path, applies that offset to the old copy: safe
+// only where the old copy has HookProc at the same offset, when it runs its own HookProc.
+struct OldCopyCheck {
+  std::size_t held = 0;  // aside copies left after the free ones were deleted
+  // Of those, the ones whose HookProc lies at another offset than in the installed file, or
+  // that cannot be read as a library with HookProc (counted as moved: nothing shows them safe).
+  std::size_t hook_proc_moved = 0;
+
+  bool SafeToInstall() const { return hook_proc_moved == 0; }
+};
+
+// Deletes the free aside copies of `installed` (RemoveAsideCopies), then compares the export
+// `hook_proc_name` in each one left with the installed file's. With nothing installed there is
+// nothing to compare and nothing to install from: loading the library reports that.
+OldCopyCheck CheckOldCopies(FilePort& files, const std::wstring& installed,
+                            const char* hook_proc_name);
 
 // True when `file_name` is an aside name of `installed_name` (ignoring ASCII case).
 bool IsAsideName(const std::wstring& file_name, const std::wstring& installed_name);
