@@ -26,9 +26,9 @@ class Image {
 
   // True when the NUL-terminated text at `at` is `name`.
   bool NameAt(std::uint64_t at, const char* name) const {
-    const std::uint64_t length = std::strlen(name) + 1;
-    return at <= bytes_.size() && length <= bytes_.size() - at &&
-           std::memcmp(bytes_.data() + at, name, length) == 0;
+    const std::size_t length = std::strlen(name) + 1;
+    if (at > bytes_.size() || length > bytes_.size() - at) return false;
+    return std::memcmp(bytes_.data() + static_cast<std::size_t>(at), name, length) == 0;
   }
 
   bool Headers() {

@@ -3,8 +3,10 @@
 // program still maps the old copy; and each failure the real file system can produce.
 //
 // The newer library is a copy of the built one whose version resource says another revision,
-// patched in the file: its code is the very same, so this shows which file a process maps, not
-// how two different builds get along (see docs/integration.md, "Updating the library").
+// patched in the file: its code is the very same, so this shows which file a process maps. For
+// how two builds get along, what counts is where each has HookProc: a second copy has its
+// HookProc export moved to a jump to the same code, which is another build as far as the hook
+// goes (see docs/integration.md, "Updating the library").
 //
 //   host_library_update_wine_test <Tallyhook.dll>          the tests
 //   host_library_update_wine_test --child <host window>    a hooked program
@@ -17,9 +19,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "host/client/pe_export.h"
 #include "host/client/win32_icon_hook.h"
 #include "host/contract.h"
 #include "host/shell/message_pump.h"
@@ -48,13 +52,15 @@ constexpr WORD kNextRevision = 0x7A01;  // the revision of the patched "newer" l
 const wchar_t kWindowClass[] = L"QuillonLibraryUpdateTest";
 const char* g_library_argument = nullptr;
 
+// Registers the class of this process's windows; true when it is registered (an earlier test of
+// this process may have done so).
 bool RegisterWindowClass(WNDPROC procedure) {
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof(wc);
   wc.lpfnWndProc = procedure;
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.lpszClassName = kWindowClass;
-  return RegisterClassExW(&wc) != 0;
+  return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
 HWND MakeWindow(const wchar_t* title) {
@@ -277,14 +283,93 @@ constexpr std::uint64_t kBuiltVersion = std::uint64_t{QUILLON_VERSION_MAJOR} << 
                                         std::uint64_t{QUILLON_VERSION_PATCH} << 16;
 constexpr std::uint64_t kNextVersion = kBuiltVersion | kNextRevision;
 
-// A copy of `library` at `target` whose version resource names the revision kNextRevision.
-bool WriteNextVersion(const std::wstring& library, const std::wstring& target) {
-  std::vector<unsigned char> bytes = ReadWholeFile(library);
+// `bytes` with the revision kNextRevision in the version resource.
+bool MarkNextVersion(std::vector<unsigned char>& bytes) {
   VS_FIXEDFILEINFO* fixed = FindFixedInfo(bytes.data(), bytes.size());
   if (fixed == nullptr || Version(*fixed) != kBuiltVersion) return false;
   fixed->dwFileVersionLS |= kNextRevision;
   fixed->dwProductVersionLS |= kNextRevision;
-  return WriteWholeFile(target, bytes);
+  return true;
+}
+
+// A copy of `library` at `target` whose version resource names the revision kNextRevision.
+bool WriteNextVersion(const std::wstring& library, const std::wstring& target) {
+  std::vector<unsigned char> bytes = ReadWholeFile(library);
+  return MarkNextVersion(bytes) && WriteWholeFile(target, bytes);
+}
+
+std::uint32_t AlignUp(std::uint32_t value, std::uint32_t alignment) {
+  return (value + alignment - 1) / alignment * alignment;
+}
+
+// The next version of `library` at `target`, with HookProc at another offset and the same
+// behaviour: the export points to a jump to the old HookProc, placed after the code of its
+// section in a block of file data added for it. Nothing in the image refers to file offsets
+// but the section headers and the symbol table's (a stripped MinGW image keeps only the string
+// table of the long section names there; it has no certificate and no debug directory: checked).
+bool WriteMovedHookProc(const std::wstring& library, const std::wstring& target) {
+  std::vector<unsigned char> bytes = ReadWholeFile(library);
+  const std::optional<std::uint32_t> hook_proc = ExportRva(bytes, contract::kHookProcName);
+  if (!hook_proc || !MarkNextVersion(bytes)) return false;
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(bytes.data());
+  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS32*>(bytes.data() + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY* directories = nt->OptionalHeader.DataDirectory;
+  if (directories[IMAGE_DIRECTORY_ENTRY_SECURITY].Size != 0 ||
+      directories[IMAGE_DIRECTORY_ENTRY_DEBUG].Size != 0) {
+    return false;
+  }
+  IMAGE_SECTION_HEADER* sections = IMAGE_FIRST_SECTION(nt);
+  const auto section_of = [&](std::uint32_t rva) -> IMAGE_SECTION_HEADER* {
+    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
+      if (rva >= sections[i].VirtualAddress &&
+          rva < sections[i].VirtualAddress + sections[i].SizeOfRawData) {
+        return &sections[i];
+      }
+    }
+    return nullptr;
+  };
+  const auto file_offset = [&](std::uint32_t rva) {
+    const IMAGE_SECTION_HEADER* section = section_of(rva);
+    return section->PointerToRawData + (rva - section->VirtualAddress);
+  };
+
+  // The function table entry that holds HookProc's address (the library exports only it).
+  const auto& exports = directories[IMAGE_DIRECTORY_ENTRY_EXPORT];
+  if (section_of(exports.VirtualAddress) == nullptr) return false;
+  const auto* directory =
+      reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(&bytes[file_offset(exports.VirtualAddress)]);
+  if (directory->NumberOfFunctions != 1) return false;
+  std::uint32_t entry = file_offset(directory->AddressOfFunctions);
+
+  IMAGE_SECTION_HEADER* code = section_of(*hook_proc);
+  if (code == nullptr) return false;
+  const std::uint32_t stub = code->VirtualAddress + AlignUp(code->Misc.VirtualSize, 16);
+  const std::uint32_t block = nt->OptionalHeader.FileAlignment;
+  const std::uint32_t next_section =
+      code->VirtualAddress + AlignUp(code->Misc.VirtualSize, nt->OptionalHeader.SectionAlignment);
+  constexpr std::uint32_t kJumpSize = 5;  // E9 and a 32-bit displacement
+  if (stub + kJumpSize > next_section ||
+      stub + kJumpSize - code->VirtualAddress > code->SizeOfRawData + block) {
+    return false;
+  }
+  const std::uint32_t insert_at = code->PointerToRawData + code->SizeOfRawData;
+  for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
+    if (sections[i].PointerToRawData >= insert_at) sections[i].PointerToRawData += block;
+  }
+  if (nt->FileHeader.PointerToSymbolTable >= insert_at)
+    nt->FileHeader.PointerToSymbolTable += block;
+  code->SizeOfRawData += block;
+  code->Misc.VirtualSize = stub + kJumpSize - code->VirtualAddress;
+  nt->OptionalHeader.SizeOfCode += block;
+  const std::uint32_t stub_at = file_offset(stub);
+  if (entry >= insert_at) entry += block;
+
+  bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(insert_at), block, 0);
+  const std::int32_t displacement = static_cast<std::int32_t>(*hook_proc - (stub + kJumpSize));
+  bytes[stub_at] = 0xE9;
+  std::memcpy(&bytes[stub_at + 1], &displacement, sizeof displacement);
+  std::memcpy(&bytes[entry], &stub, sizeof stub);
+  return ExportRva(bytes, contract::kHookProcName) == stub && WriteWholeFile(target, bytes);
 }
 
 TEST(LibraryUpdate, ReplacesTheLibraryWhileAHookedProgramMapsTheOldCopy) {
@@ -360,6 +445,67 @@ TEST(LibraryUpdate, ReplacesTheLibraryWhileAHookedProgramMapsTheOldCopy) {
   EXPECT_EQ(new_program.Stop(), 0);
   hook.Remove();
   RemoveSettingsFile(contract::HookSettingsFile<wchar_t>);
+}
+
+// The same update with a newer library whose HookProc lies at another offset: while the program
+// hooked before maps the old copy, installing the hook again would run the new offset in the old
+// code there, so IconHook waits; once the program has ended the hook is installed as usual.
+TEST(LibraryUpdate, TheHookWaitsWhileAnOldCopyWithHookProcElsewhereIsMapped) {
+  SettingsBackup settings;
+  const std::wstring library = WindowsPath(g_library_argument);
+  const std::wstring folder = TempFolder(L"library-update-moved");
+  EmptyFolder(folder);
+  const std::wstring installed = folder + contract::HookLibraryFile<wchar_t>;
+  const std::wstring newer =
+      TempFolder(L"library-update-moved-next") + contract::HookLibraryFile<wchar_t>;
+  ASSERT_TRUE(CopyFileW(library.c_str(), installed.c_str(), FALSE));
+  ASSERT_TRUE(WriteMovedHookProc(library, newer));
+  ASSERT_NE(ExportRva(ReadWholeFile(newer), contract::kHookProcName),
+            ExportRva(ReadWholeFile(installed), contract::kHookProcName));
+
+  ASSERT_TRUE(RegisterWindowClass(DefWindowProcW));
+  UniqueWindow main(MakeWindow(L"host main"));
+  ASSERT_TRUE(main);
+  ASSERT_TRUE(WriteHostWindow(contract::HookSettingsFile<wchar_t>, main.Get()));
+  auto chain = shell::ShellChain::Create({.dialogTitle = contract::DialogTitle<wchar_t>});
+  ASSERT_NE(chain, nullptr);
+  const HWND dialog = chain->dialog();
+
+  IconHook hook;
+  ASSERT_EQ(hook.Install(dialog, installed), HookStatus::kInstalled);
+  HookedProgram old_program(main.Get());
+  ASSERT_TRUE(old_program.Start());
+  EXPECT_TRUE(old_program.RunRound(dialog).noticed);
+  hook.Remove();
+  const LibraryUpdate update = ReplaceLibraryFile(newer, installed);
+  ASSERT_EQ(update.status, UpdateStatus::kReplaced) << Describe(update.status);
+  EXPECT_EQ(update.aside_copies_left, 1u);
+
+  // Refused before anything was loaded, and refused again while the program runs.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    EXPECT_EQ(hook.Install(dialog, installed), HookStatus::kOldLibraryInUse);
+    EXPECT_FALSE(hook.Installed());
+    EXPECT_EQ(GetModuleHandleW(installed.c_str()), nullptr);
+    EXPECT_EQ(GetPropW(dialog, contract::HookProperty<wchar_t>), nullptr);
+    const HookedProgram::Round round = old_program.RunRound(dialog);
+    EXPECT_EQ(round.mapped_version, kBuiltVersion) << "the program still maps the old copy";
+  }
+  EXPECT_TRUE(Exists(update.aside));
+  EXPECT_EQ(old_program.Stop(), 0) << "the old program saw no access violation";
+
+  // Its copy is free now: Install deletes it and installs the hook from the new file.
+  ASSERT_EQ(hook.Install(dialog, installed), HookStatus::kInstalled);
+  EXPECT_FALSE(Exists(update.aside));
+  EXPECT_EQ(MappedVersion(hook.Library()), kNextVersion);
+  HookedProgram new_program(main.Get());
+  ASSERT_TRUE(new_program.Start());
+  const HookedProgram::Round round = new_program.RunRound(dialog);
+  EXPECT_TRUE(round.noticed) << "the moved HookProc is the same code";
+  EXPECT_EQ(round.mapped_version, kNextVersion);
+  EXPECT_EQ(new_program.Stop(), 0);
+  hook.Remove();
+  RemoveSettingsFile(contract::HookSettingsFile<wchar_t>);
+  EmptyFolder(folder);
 }
 
 // What the real file system refuses, each reported as its own result and leaving the installed
@@ -486,11 +632,22 @@ TEST(LibraryUpdate, SaysWhenThisProcessStillHasTheOldCopy) {
   // No task bar chain exists here: the library finds no dialog and arms nothing.
   UniqueModule old_copy(LoadLibraryW(installed.c_str()));
   ASSERT_TRUE(old_copy);
+  // The offset the system keeps for HookProc is the one the file's export table gives.
+  const auto* hook_proc = reinterpret_cast<const unsigned char*>(
+      GetProcAddress(old_copy.Get(), contract::kHookProcName));
+  ASSERT_NE(hook_proc, nullptr);
+  EXPECT_EQ(ExportRva(ReadWholeFile(installed), contract::kHookProcName),
+            static_cast<std::uint32_t>(hook_proc -
+                                       reinterpret_cast<const unsigned char*>(old_copy.Get())));
 
   const LibraryUpdate update = ReplaceLibraryFile(newer, installed);
   EXPECT_EQ(update.status, UpdateStatus::kReplaced);
   EXPECT_TRUE(update.loaded_here);
   EXPECT_EQ(update.aside_copies_left, 1u);
+  // This process holds the old copy, whose HookProc lies where the new file has it.
+  const OldCopyCheck check = CheckOldCopies(installed);
+  EXPECT_EQ(check.held, 1u);
+  EXPECT_TRUE(check.SafeToInstall());
   UniqueModule again(LoadLibraryW(installed.c_str()));
   EXPECT_EQ(again.Get(), old_copy.Get());
   EXPECT_EQ(MappedVersion(again.Get()), kBuiltVersion);
