@@ -29,7 +29,9 @@ library=$(find "$work/build" -name '*host_client.a' | head -n 1)
 [ -n "$library" ] || { echo "no library built"; exit 1; }
 # Every Win32 source was compiled, not only the portable ones.
 symbols=$("$triple-nm" -C "$library")
-grep -q 'IconHook::Install' <<<"$symbols" || { echo "FAIL: the Win32 part is missing"; exit 1; }
+for symbol in 'IconHook::Install' 'ReplaceLibraryFile'; do
+  grep -q "$symbol" <<<"$symbols" || { echo "FAIL: the Win32 part is missing ($symbol)"; exit 1; }
+done
 # Installed on its own it is a package of the release's version, the top-level project's.
 cmake --install "$work/build" --prefix "$work/prefix" >"$work/install.log" 2>&1 ||
   { cat "$work/install.log"; exit 1; }
