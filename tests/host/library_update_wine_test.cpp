@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +32,7 @@
 #include "host/version.h"
 #include "host/win32_handles.h"
 #include "tests/support/access_violation_guard.h"
+#include "tests/support/child_process.h"
 #include "tests/support/clean_run.h"
 #include "tests/support/crash_guard.h"
 #include "tests/support/settings_files.h"
@@ -207,13 +209,8 @@ class HookedProgram {
   HookedProgram& operator=(const HookedProgram&) = delete;
 
   bool Start() {
-    const std::wstring self = OwnPath();
-    std::wstring command =
-        L"\"" + self + L"\" --child " + std::to_wstring(reinterpret_cast<std::uintptr_t>(host_));
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    if (!CreateProcessW(self.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process_)) {
+    if (!child_.Start(OwnPath().c_str(),
+                      L"--child " + std::to_wstring(reinterpret_cast<std::uintptr_t>(host_)))) {
       return false;
     }
     return shell::PumpMessagesUntil([this] { return window_ != nullptr; }, kStartTimeoutMs,
@@ -235,21 +232,15 @@ class HookedProgram {
     return round_;
   }
 
-  // Asks the program to end; its exit code (its access violations), or -1.
+  // Asks the program to end; its exit code (its access violations), or -1. A program that does
+  // not end in time is ended.
   long Stop() {
-    if (process_.hProcess == nullptr) return -1;
+    if (window_ == nullptr) return -1;
     PostMessageW(window_, kQuit, 0, 0);
-    DWORD code = static_cast<DWORD>(-1);
-    if (WaitForSingleObject(process_.hProcess, 60000) != WAIT_OBJECT_0) {
-      TerminateProcess(process_.hProcess, 1);
-      WaitForSingleObject(process_.hProcess, 5000);
-    } else {
-      GetExitCodeProcess(process_.hProcess, &code);
-    }
-    CloseHandle(process_.hThread);
-    CloseHandle(process_.hProcess);
-    process_ = {};
-    return static_cast<long>(code);
+    window_ = nullptr;
+    const long code = child_.WaitForExit(std::chrono::seconds(60));
+    child_.Stop();
+    return code;
   }
 
  private:
@@ -272,7 +263,7 @@ class HookedProgram {
   HWND host_;
   HWND window_ = nullptr;
   HWND dialog_ = nullptr;
-  PROCESS_INFORMATION process_{};
+  ChildProcess child_;
   Round round_;
   bool done_ = false;
 };
@@ -372,30 +363,50 @@ bool WriteMovedHookProc(const std::wstring& library, const std::wstring& target)
   return ExportRva(bytes, contract::kHookProcName) == stub && WriteWholeFile(target, bytes);
 }
 
-TEST(LibraryUpdate, ReplacesTheLibraryWhileAHookedProgramMapsTheOldCopy) {
+// An update while a program maps the old library: the installed file and the next build in
+// folders of their own, a host with its dialog and the hook, and a program hooked under it.
+class UpdateWhileMapped : public testing::Test {
+ protected:
+  using WriteNext = bool (*)(const std::wstring& library, const std::wstring& target);
+
+  void Prepare(const std::wstring& name, WriteNext write_next) {
+    const std::wstring library = WindowsPath(g_library_argument);
+    folder = TempFolder(name.c_str());
+    EmptyFolder(folder);
+    installed = folder + contract::HookLibraryFile<wchar_t>;
+    newer = TempFolder((name + L"-next").c_str()) + contract::HookLibraryFile<wchar_t>;
+    ASSERT_TRUE(CopyFileW(library.c_str(), installed.c_str(), FALSE));
+    ASSERT_TRUE(write_next(library, newer));
+  }
+
+  void StartHostAndOldProgram() {
+    ASSERT_TRUE(RegisterWindowClass(DefWindowProcW));
+    main.Reset(MakeWindow(L"host main"));
+    ASSERT_TRUE(main);
+    ASSERT_TRUE(WriteHostWindow(contract::HookSettingsFile<wchar_t>, main.Get()));
+    chain = shell::ShellChain::Create({.dialogTitle = contract::DialogTitle<wchar_t>});
+    ASSERT_NE(chain, nullptr);
+    dialog = chain->dialog();
+    ASSERT_EQ(hook.Install(dialog, installed), HookStatus::kInstalled);
+    old_program = std::make_unique<HookedProgram>(main.Get());
+    ASSERT_TRUE(old_program->Start());
+  }
+
+  void TearDown() override { RemoveSettingsFile(contract::HookSettingsFile<wchar_t>); }
+
   SettingsBackup settings;
-  const std::wstring library = WindowsPath(g_library_argument);
-  const std::wstring folder = TempFolder(L"library-update");
-  EmptyFolder(folder);
-  const std::wstring installed = folder + contract::HookLibraryFile<wchar_t>;
-  const std::wstring newer =
-      TempFolder(L"library-update-next") + contract::HookLibraryFile<wchar_t>;
-  ASSERT_TRUE(CopyFileW(library.c_str(), installed.c_str(), FALSE));
-  ASSERT_TRUE(WriteNextVersion(library, newer));
-
-  ASSERT_TRUE(RegisterWindowClass(DefWindowProcW));
-  UniqueWindow main(MakeWindow(L"host main"));
-  ASSERT_TRUE(main);
-  ASSERT_TRUE(WriteHostWindow(contract::HookSettingsFile<wchar_t>, main.Get()));
-  auto chain = shell::ShellChain::Create({.dialogTitle = contract::DialogTitle<wchar_t>});
-  ASSERT_NE(chain, nullptr);
-  const HWND dialog = chain->dialog();
-
+  std::wstring folder, installed, newer;
+  UniqueWindow main;
+  std::unique_ptr<shell::ShellChain> chain;
+  HWND dialog = nullptr;
   IconHook hook;
-  ASSERT_EQ(hook.Install(dialog, installed), HookStatus::kInstalled);
-  HookedProgram old_program(main.Get());
-  ASSERT_TRUE(old_program.Start());
-  HookedProgram::Round round = old_program.RunRound(dialog);
+  std::unique_ptr<HookedProgram> old_program;
+};
+
+TEST_F(UpdateWhileMapped, ReplacesTheLibraryWhileAHookedProgramMapsTheOldCopy) {
+  ASSERT_NO_FATAL_FAILURE(Prepare(L"library-update", WriteNextVersion));
+  ASSERT_NO_FATAL_FAILURE(StartHostAndOldProgram());
+  HookedProgram::Round round = old_program->RunRound(dialog);
   EXPECT_TRUE(round.noticed);
   EXPECT_EQ(round.mapped_version, kBuiltVersion);
 
@@ -425,7 +436,7 @@ TEST(LibraryUpdate, ReplacesTheLibraryWhileAHookedProgramMapsTheOldCopy) {
   EXPECT_EQ(round.mapped_version, kNextVersion);
 
   // The program hooked before the update runs on, hooked, with its old copy.
-  round = old_program.RunRound(dialog);
+  round = old_program->RunRound(dialog);
   EXPECT_TRUE(round.noticed);
   EXPECT_EQ(round.mapped_version, kBuiltVersion);
 
@@ -434,7 +445,7 @@ TEST(LibraryUpdate, ReplacesTheLibraryWhileAHookedProgramMapsTheOldCopy) {
   EXPECT_EQ(cleanup.removed, 0u);
   EXPECT_EQ(cleanup.left, 1u);
   EXPECT_TRUE(Exists(update.aside));
-  EXPECT_EQ(old_program.Stop(), 0) << "the old program saw no access violation";
+  EXPECT_EQ(old_program->Stop(), 0) << "the old program saw no access violation";
   cleanup = RemoveAsideCopies(installed);
   EXPECT_EQ(cleanup.removed, 1u);
   EXPECT_EQ(cleanup.left, 0u);
@@ -444,38 +455,17 @@ TEST(LibraryUpdate, ReplacesTheLibraryWhileAHookedProgramMapsTheOldCopy) {
   EXPECT_TRUE(round.noticed);
   EXPECT_EQ(new_program.Stop(), 0);
   hook.Remove();
-  RemoveSettingsFile(contract::HookSettingsFile<wchar_t>);
 }
 
 // The same update with a newer library whose HookProc lies at another offset: while the program
 // hooked before maps the old copy, installing the hook again would run the new offset in the old
 // code there, so IconHook waits; once the program has ended the hook is installed as usual.
-TEST(LibraryUpdate, TheHookWaitsWhileAnOldCopyWithHookProcElsewhereIsMapped) {
-  SettingsBackup settings;
-  const std::wstring library = WindowsPath(g_library_argument);
-  const std::wstring folder = TempFolder(L"library-update-moved");
-  EmptyFolder(folder);
-  const std::wstring installed = folder + contract::HookLibraryFile<wchar_t>;
-  const std::wstring newer =
-      TempFolder(L"library-update-moved-next") + contract::HookLibraryFile<wchar_t>;
-  ASSERT_TRUE(CopyFileW(library.c_str(), installed.c_str(), FALSE));
-  ASSERT_TRUE(WriteMovedHookProc(library, newer));
+TEST_F(UpdateWhileMapped, TheHookWaitsWhileAnOldCopyWithHookProcElsewhereIsMapped) {
+  ASSERT_NO_FATAL_FAILURE(Prepare(L"library-update-moved", WriteMovedHookProc));
   ASSERT_NE(ExportRva(ReadWholeFile(newer), contract::kHookProcName),
             ExportRva(ReadWholeFile(installed), contract::kHookProcName));
-
-  ASSERT_TRUE(RegisterWindowClass(DefWindowProcW));
-  UniqueWindow main(MakeWindow(L"host main"));
-  ASSERT_TRUE(main);
-  ASSERT_TRUE(WriteHostWindow(contract::HookSettingsFile<wchar_t>, main.Get()));
-  auto chain = shell::ShellChain::Create({.dialogTitle = contract::DialogTitle<wchar_t>});
-  ASSERT_NE(chain, nullptr);
-  const HWND dialog = chain->dialog();
-
-  IconHook hook;
-  ASSERT_EQ(hook.Install(dialog, installed), HookStatus::kInstalled);
-  HookedProgram old_program(main.Get());
-  ASSERT_TRUE(old_program.Start());
-  EXPECT_TRUE(old_program.RunRound(dialog).noticed);
+  ASSERT_NO_FATAL_FAILURE(StartHostAndOldProgram());
+  EXPECT_TRUE(old_program->RunRound(dialog).noticed);
   hook.Remove();
   const LibraryUpdate update = ReplaceLibraryFile(newer, installed);
   ASSERT_EQ(update.status, UpdateStatus::kReplaced) << Describe(update.status);
@@ -487,11 +477,11 @@ TEST(LibraryUpdate, TheHookWaitsWhileAnOldCopyWithHookProcElsewhereIsMapped) {
     EXPECT_FALSE(hook.Installed());
     EXPECT_EQ(GetModuleHandleW(installed.c_str()), nullptr);
     EXPECT_EQ(GetPropW(dialog, contract::HookProperty<wchar_t>), nullptr);
-    const HookedProgram::Round round = old_program.RunRound(dialog);
+    const HookedProgram::Round round = old_program->RunRound(dialog);
     EXPECT_EQ(round.mapped_version, kBuiltVersion) << "the program still maps the old copy";
   }
   EXPECT_TRUE(Exists(update.aside));
-  EXPECT_EQ(old_program.Stop(), 0) << "the old program saw no access violation";
+  EXPECT_EQ(old_program->Stop(), 0) << "the old program saw no access violation";
 
   // Its copy is free now: Install deletes it and installs the hook from the new file.
   ASSERT_EQ(hook.Install(dialog, installed), HookStatus::kInstalled);
@@ -504,7 +494,6 @@ TEST(LibraryUpdate, TheHookWaitsWhileAnOldCopyWithHookProcElsewhereIsMapped) {
   EXPECT_EQ(round.mapped_version, kNextVersion);
   EXPECT_EQ(new_program.Stop(), 0);
   hook.Remove();
-  RemoveSettingsFile(contract::HookSettingsFile<wchar_t>);
   EmptyFolder(folder);
 }
 

@@ -107,24 +107,10 @@ else
 fi
 
 # --- folders that are not its own ---------------------------------------------------------------
-snapshot() { (cd "$1" && find . -printf '%p %y %s %m %T@\n' | sort && find . -type f -exec md5sum {} + | sort); }
-someones_folder() { mkdir -p "$1/Projects"; echo "notes" >"$1/todo.txt"; echo "x" >"$1/Projects/a"; }
-an_empty_folder() { mkdir "$1"; }
-a_file() { echo "a document" >"$1"; }
+. "$root/tests/scripts/lib/refusals.sh"
 a_folder_with_a_release_in_it() { mkdir "$1"; echo "mine" >"$1/$name.zip"; echo "0  x" >"$1/SHA256SUMS"; }
-mkdir "$work/folders"
-for make in someones_folder an_empty_folder a_file a_folder_with_a_release_in_it; do
-  target=$work/folders/$make
-  "$make" "$target"
-  before=$(snapshot "$work/folders")
-  if release "$target"; then
-    fail "$make: released into"
-  elif ! grep -q "refused: .* was not made by scripts/release" "$work/release.log"; then
-    fail "$make: no clear refusal:"
-    cat "$work/release.log"
-  fi
-  [ "$before" = "$(snapshot "$work/folders")" ] || fail "$make: changed although refused"
-done
+expect_refusals release "$work/release.log" scripts/release \
+  someones_folder an_empty_folder a_file a_folder_with_a_release_in_it
 
 [ "$failed" = 0 ] && echo "reproducible: two builds and two releases, the same bytes"
 exit "$failed"
