@@ -62,7 +62,8 @@ bool HostIsAlive(Settings& settings, WatchdogPort& port) {
 //    * The host gone asks for the hook's removal, once, and starts retiring.
 //    * The host alive but the dialog gone: the host was restarted, or the shell's task bar was
 //      rebuilt. The tree is walked again, by the attach routine's rules; a "Quillon" dialog with
-//      the hook property is watched from now on, with the hook it names. Found nothing of the
+//      the hook property is watched from now on, with the hook it names, and the hook watched
+//      until then is asked to go when it is another one (a dead host's). Found nothing of the
 //      kind, the process is left with nothing to do: the hook is not this library's to judge,
 //      so it retires without touching the hook.
 //    * The dialog's property no longer holds the hook: the host has removed its hook (and the
@@ -85,6 +86,11 @@ WatchdogStage WatchdogTick(Settings& settings, WatchdogPort& port, WindowTreePor
       if (!port.IsWindow(target.hostDialog)) {
         const Discovery found = WalkToHost(tree);
         if (found.outcome != AttachOutcome::kArmed) return WatchdogStage::kRetiring;
+        // The hook of the host whose dialog has gone: normally removed already (by that host,
+        // or by the system when its thread ended), then this call fails harmlessly. Left in
+        // place (Wine keeps a killed thread's hook), it would run the hook procedure a second
+        // time for every message, and post every notice twice to the new host.
+        if (found.hook != target.hook) port.Unhook(target.hook);
         target = {found.hook, found.hostDialog};
         return WatchdogStage::kWatching;
       }

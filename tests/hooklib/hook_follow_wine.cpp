@@ -1,10 +1,12 @@
-// The library follows its host through a restart. This program is the host: it ends (hook,
-// property, windows) and starts again with new windows and a new hook, while a hooked icon
-// flipper started under the first host keeps running. Wine keeps a hook library mapped for the
-// life of the process, so the flipper never attaches again: its next notices must reach the new
-// dialog all the same, and its watchdog must watch the new host (it removes the new hook once
-// that host is gone). A second test floods WM_SETICON in this process while no host runs and
-// measures what a call costs, with walks made expensive by many hidden trays.
+// The library follows its host through restarts. This program is the host: it ends (hook,
+// property, windows) and starts again with new windows and a new hook, then ends as a killed host
+// does under Wine (its hook left behind) and starts a third time, while a hooked icon flipper
+// started under the first host keeps running. Wine keeps a hook library mapped for the life of
+// the process, so the flipper never attaches again: its next notices must reach each new dialog
+// all the same, and its watchdog must watch the newest host (it removes a dead host's hook left
+// behind, and the newest host's once that host is gone). A second test floods WM_SETICON in this
+// process while no host runs and measures what a call costs, with walks made expensive by many
+// hidden trays.
 //
 //   hook_follow_wine <library> <icon flipper>
 #include <windows.h>
@@ -63,6 +65,12 @@ struct HostLife {
   // As a host ends: hook and property, then the windows.
   void End() {
     hook.Remove();
+    chain.reset();
+    main.Reset();
+  }
+  // As a killed host ends under Wine: the windows go, the hook stays in the chain (Wine removes
+  // a dead thread's hooks only for the low-level kinds; Windows removes them all).
+  void Killed() {
     chain.reset();
     main.Reset();
   }
@@ -127,15 +135,27 @@ TEST(HookFollowWine, AHookedProgramFollowsTheHostThroughARestart) {
   notices.PumpFor(kPastOneTickMs);
   EXPECT_TRUE(notices.AwaitNoticeTo(second.dialog(), kAtOnceMs));
 
-  std::printf("the new host's main window goes: the flipper's watchdog removes the new hook\n");
-  second.main.Reset();
+  std::printf("the host is killed, its hook left behind, and a third one starts\n");
+  second.Killed();
+  HostLife third;
+  ASSERT_TRUE(third.Start(library));
+  EXPECT_TRUE(notices.AwaitNoticeTo(third.dialog(), kAtOnceMs));
   notices.PumpFor(kPastOneTickMs);
-  EXPECT_FALSE(UnhookWindowsHookEx(second.hook.Hook())) << "the watchdog did not remove it";
-  const int afterRemoval = notices.To(second.dialog());
+  // The flipper's watchdog followed the third host and took the dead host's hook away, which
+  // would otherwise post every notice twice.
+  EXPECT_FALSE(UnhookWindowsHookEx(second.hook.Hook())) << "the dead host's hook is still there";
+  EXPECT_TRUE(notices.AwaitNoticeTo(third.dialog(), kAtOnceMs));
+
+  std::printf("the third host's main window goes: the flipper's watchdog removes its hook\n");
+  third.main.Reset();
+  notices.PumpFor(kPastOneTickMs);
+  EXPECT_FALSE(UnhookWindowsHookEx(third.hook.Hook())) << "the watchdog did not remove it";
+  const int afterRemoval = notices.To(third.dialog());
   notices.PumpFor(3 * kFlipPeriodMs);
-  EXPECT_EQ(notices.To(second.dialog()), afterRemoval) << "notices after the hook was removed";
+  EXPECT_EQ(notices.To(third.dialog()), afterRemoval) << "notices after the hook was removed";
 
   EXPECT_TRUE(flipper.Running()) << "the hooked program ended";
+  third.End();
   second.End();
   EXPECT_TRUE(AccessViolationGuard::count() == 0);
   RemoveSettingsFile(contract::HookSettingsFile<wchar_t>);

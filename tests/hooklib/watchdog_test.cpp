@@ -164,7 +164,8 @@ TEST(WatchdogTick, HostAndDialogAliveWithTheHookInPlaceKeepWatching) {
 }
 
 // The host alive (it was restarted, or its dialog went alone): what the tick finds when it walks
-// again decides whether it follows or retires; it never removes a hook.
+// again decides whether it follows or retires; the only hook it removes is the one it followed
+// away from.
 struct DialogGoneCase {
   const char* name;
   // Changes the desktop; returns the target to follow, or nothing when the watchdog retires.
@@ -174,6 +175,8 @@ struct DialogGoneCase {
 const DialogGoneCase kDialogGoneCases[] = {
     {"RestartedHostIsFollowed",
      [](Watchdog& w) -> std::optional<WatchdogTarget> { return w.Restart("Quillon", kNewHook); }},
+    {"RebuiltDialogWithTheSameHookIsFollowed",
+     [](Watchdog& w) -> std::optional<WatchdogTarget> { return w.Restart("Quillon", kHook); }},
     {"OnlyTheDialogWentAndNoneCameBack",
      [](Watchdog& w) -> std::optional<WatchdogTarget> {
        w.desktop.Destroy(w.target.hostDialog);
@@ -206,7 +209,7 @@ const DialogGoneCase kDialogGoneCases[] = {
 
 class WatchdogDialogGone : public testing::TestWithParam<DialogGoneCase> {};
 
-TEST_P(WatchdogDialogGone, FollowsARestartedHostOrRetiresWithoutTouchingTheHook) {
+TEST_P(WatchdogDialogGone, FollowsARestartedHostOrRetiresWithoutTouchingItsHook) {
   Watchdog w;
   w.port.live = {77};
   const std::optional<WatchdogTarget> followed = GetParam().change(w);
@@ -215,13 +218,18 @@ TEST_P(WatchdogDialogGone, FollowsARestartedHostOrRetiresWithoutTouchingTheHook)
   if (followed) {
     EXPECT_EQ(stage, WatchdogStage::kWatching);
     EXPECT_EQ(w.target, *followed);
+    // The hook it followed away from is asked to go, once, unless the new dialog names it too.
+    std::vector<std::uintptr_t> unhooked;
+    if (followed->hook != kHook) unhooked.push_back(kHook);
+    EXPECT_EQ(w.port.unhooked, unhooked);
     stage = w.Tick(stage);
     EXPECT_EQ(stage, WatchdogStage::kWatching);
-    EXPECT_TRUE(w.port.calls.empty());
+    EXPECT_EQ(w.port.unhooked, unhooked);
     // From now on it is the new host's hook that goes when the host does.
     w.port.live.clear();
     EXPECT_EQ(w.Tick(stage), WatchdogStage::kRetiring);
-    EXPECT_EQ(w.port.unhooked, std::vector<std::uintptr_t>{followed->hook});
+    unhooked.push_back(followed->hook);
+    EXPECT_EQ(w.port.unhooked, unhooked);
   } else {
     EXPECT_EQ(stage, WatchdogStage::kRetiring);
     EXPECT_EQ(w.Tick(stage), WatchdogStage::kRetired);
