@@ -8,6 +8,7 @@
 #include "host/client/win32_liveness.h"
 #include "host/contract.h"
 #include "host/standin/log.h"
+#include "host/standin/own_usage.h"
 
 namespace quillon::standin {
 namespace {
@@ -15,6 +16,7 @@ namespace {
 constexpr wchar_t kMainClass[] = L"QuillonStandinMain";
 constexpr UINT_PTR kTickTimer = 1;
 constexpr UINT kTickMs = 250;
+constexpr ULONGLONG kUsageEveryMs = 10000;
 
 std::atomic<HWND> g_running_main{nullptr};
 
@@ -143,6 +145,7 @@ int StandinHost::Run() {
   const ULONGLONG now = ::GetTickCount64();
   if (options_.seconds != 0) deadline_ = now + options_.seconds * 1000ull;
   next_scan_ = now;
+  next_usage_ = now + kUsageEveryMs;
   ::SetTimer(main_window_.Get(), kTickTimer, kTickMs, nullptr);
   g_running_main.store(main_window_.Get());
   LogLine(L"host       running" + (options_.seconds != 0
@@ -202,6 +205,10 @@ void StandinHost::OnTick() {
   if (options_.scan_ms != 0 && now >= next_scan_) {
     next_scan_ = now + options_.scan_ms;
     ScanWindows();
+  }
+  if (now >= next_usage_) {
+    next_usage_ = now + kUsageEveryMs;
+    LogLine(L"usage      private " + std::to_wstring(OwnPrivateBytes()) + L" bytes");
   }
 }
 

@@ -14,7 +14,7 @@ bool StartsWith(const std::string& text, const char* prefix) {
 // "0x" and eight hex digits at `at`; false when they are not there.
 bool ReadHandle(const std::string& text, std::size_t at, std::uint32_t& value) {
   if (text.size() < at + 10 || text.compare(at, 2, "0x") != 0) return false;
-  value = 0;
+  std::uint32_t read = 0;
   for (std::size_t i = at + 2; i < at + 10; ++i) {
     const char c = text[i];
     std::uint32_t digit = 0;
@@ -25,8 +25,9 @@ bool ReadHandle(const std::string& text, std::size_t at, std::uint32_t& value) {
     } else {
       return false;
     }
-    value = value * 16 + digit;
+    read = read * 16 + digit;
   }
+  value = read;
   return true;
 }
 
@@ -72,6 +73,14 @@ HostLine ParseHostLine(const std::string& text) {
   } else if (StartsWith(body, "assistant  started ")) {
     line.kind = HostLineKind::kSidecarStarted;
     line.process = NumberAfter(body, "(process ");
+  } else if (StartsWith(body, "usage      private ")) {
+    char* end = nullptr;
+    const char* digits = body.c_str() + std::char_traits<char>::length("usage      private ");
+    const std::uint64_t bytes = std::strtoull(digits, &end, 10);
+    if (end != digits && std::string(end) == " bytes") {
+      line.kind = HostLineKind::kUsage;
+      line.private_bytes = bytes;
+    }
   } else if (StartsWith(body, "assistant  Sidecar64 ")) {
     line.kind = HostLineKind::kSidecarLost;
   } else if (StartsWith(body, "path       ") && ReadWindowLine(body, kKindWidth, line, rest)) {

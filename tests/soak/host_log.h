@@ -17,6 +17,7 @@ enum class HostLineKind {
   kSidecarWindow,   // path       window 0x........  <path>  [Sidecar64 itself]
   kNotice,          // notice     window 0x........  <path or (not available...)>
   kWindow,          // window     window 0x........  <path or (...)>  "title"  process N
+  kUsage,           // usage      private N bytes
 };
 
 struct HostLine {
@@ -25,6 +26,7 @@ struct HostLine {
   std::uint32_t process = 0;
   std::string answer;     // the path, or the host's "(not available...)" text
   bool resolved = false;  // the answer is a path
+  std::uint64_t private_bytes = 0;
 };
 
 HostLine ParseHostLine(const std::string& line);

@@ -283,9 +283,13 @@ void Soak::Finish() {
   std::fflush(stdout);
   host_back_at_ = 0;
   if (host_ && host_->process().Running()) {
+    // The last host too is heard from by every flipper (or fails to be) before it ends.
     const ULONGLONG until = ::GetTickCount64() + kHostStartLimitMs;
-    while (!host_->running() && host_->process().Running() && ::GetTickCount64() < until) {
+    while (host_->process().Running() && ::GetTickCount64() < until &&
+           (!host_->running() || !expectations_.empty())) {
       PollHost();
+      PollPrograms();
+      CheckNotices();
       ::Sleep(static_cast<DWORD>(kStepMs));
     }
     EndHost(true);

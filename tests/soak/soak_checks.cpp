@@ -19,7 +19,6 @@ constexpr ULONGLONG kSidecarBackLimitMs = 30000;
 // by then, with room to spare.
 constexpr ULONGLONG kStrayAfterMs = 15000;
 constexpr ULONGLONG kHostStartLimitMs = 30000;
-constexpr ULONGLONG kHostSettleMs = 8000;
 constexpr ULONGLONG kSidecarSettleMs = 3000;
 
 std::string Hex(HWND window) {
@@ -108,6 +107,14 @@ void Soak::OnHostLine(const HostLine& line) {
                   name.c_str(), static_cast<unsigned long>(host_->sidecar_process()));
       ExpectNotices(nullptr);
       return;
+    case HostLineKind::kUsage: {
+      // Its handles from the system's table; its memory only it can read safely (own_usage.h).
+      test::ProcessUsage usage;
+      usage.handles = test::CountHandles(host_->process().Handle(), host_->process().ProcessId());
+      usage.privateBytes = static_cast<SIZE_T>(line.private_bytes);
+      if (usage.handles != 0) host_usage_.Record(usage);
+      return;
+    }
     case HostLineKind::kSidecarLost:
       if (kills_unreported_ > 0) {
         --kills_unreported_;
@@ -268,11 +275,7 @@ void Soak::UpdateTargets() {
 void Soak::SampleUsage() {
   if (!host_ || !host_->running() || host_ended_) return;
   const ULONGLONG now = ::GetTickCount64();
-  // Read once each has settled: the host's first seconds and Sidecar64's first request.
-  if (host_running_at_ != 0 && now - host_running_at_ >= kHostSettleMs &&
-      !host_usage_.Sample(host_->process().ProcessId())) {
-    std::printf("[%7.1f s] the host could not be measured\n", Seconds());
-  }
+  // Read once it has settled (its first request answered). The host's figures come from its log.
   const DWORD sidecar = host_->sidecar_process();
   if (sidecar != sidecar_current_) {
     sidecar_current_ = sidecar;

@@ -12,11 +12,15 @@ bool UsageTrack::Sample(DWORD process_id) {
       ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, process_id));
   test::ProcessUsage usage;
   if (!process || !test::MeasureProcess(process.Get(), process_id, usage)) return false;
+  Record(usage);
+  return true;
+}
+
+void UsageTrack::Record(const test::ProcessUsage& usage) {
   if (samples_++ == 0) first_ = highest_ = usage;
   latest_ = usage;
   highest_.handles = std::max(highest_.handles, usage.handles);
   highest_.privateBytes = std::max(highest_.privateBytes, usage.privateBytes);
-  return true;
 }
 
 bool UsageTrack::Flat() const {

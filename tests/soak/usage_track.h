@@ -18,6 +18,8 @@ class UsageTrack {
 
   // Reads the process `process_id` now; false when it could not be read.
   bool Sample(DWORD process_id);
+  // Takes figures read otherwise (the host's own memory from its log).
+  void Record(const test::ProcessUsage& usage);
   // Within the bounds: neither the latest nor the highest figure grew past the first by more.
   bool Flat() const;
   bool Sampled() const { return samples_ > 0; }

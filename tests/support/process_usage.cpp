@@ -62,10 +62,16 @@ SIZE_T CommittedPrivateBytes(HANDLE process) {
 
 }  // namespace
 
-bool MeasureProcess(HANDLE process, DWORD processId, ProcessUsage& usage) {
-  if (!GetProcessHandleCount(process, &usage.handles) || usage.handles == 0) {
-    usage.handles = CountHandlesInSystemTable(processId);
+DWORD CountHandles(HANDLE process, DWORD processId) {
+  DWORD handles = 0;
+  if (!GetProcessHandleCount(process, &handles) || handles == 0) {
+    handles = CountHandlesInSystemTable(processId);
   }
+  return handles;
+}
+
+bool MeasureProcess(HANDLE process, DWORD processId, ProcessUsage& usage) {
+  usage.handles = CountHandles(process, processId);
   PROCESS_MEMORY_COUNTERS_EX counters{};
   counters.cb = sizeof(counters);
   if (GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),

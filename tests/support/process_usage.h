@@ -19,4 +19,9 @@ struct ProcessUsage {
 // the private bytes from the committed private regions.
 bool MeasureProcess(HANDLE process, DWORD processId, ProcessUsage& usage);
 
+// The handle count alone (0 when unknown). Unlike the private bytes it never asks the target
+// process itself: safe for 32-bit processes under qemu-user, which a memory query from outside
+// can kill there.
+DWORD CountHandles(HANDLE process, DWORD processId);
+
 }  // namespace quillon::test
