@@ -95,7 +95,11 @@ int Soak::Run() {
     ::Sleep(static_cast<DWORD>(kStepMs));
   }
   interrupted_ = StopRequested();
-  if (interrupted_) std::printf("soak: stop requested at %.1f s\n", Seconds());
+  if (interrupted_) {
+    std::printf("soak: stop requested at %.1f s\n", Seconds());
+  } else if (next_event_ < schedule_.size()) {
+    Lost(std::to_string(schedule_.size() - next_event_) + " events of the schedule never ran");
+  }
   Finish();
   Summary();
   if (lost_ + faults_ > 0) return 1;
@@ -250,6 +254,7 @@ bool Soak::KillSidecar(bool mid_request) {
   ++kills_unreported_;
   last_kill_at_ = ::GetTickCount64();
   awaiting_recovery_ = true;
+  sidecar_back_at_ = 0;
   std::printf("[%7.1f s] Sidecar64 (process %lu) killed%s\n", Seconds(),
               static_cast<unsigned long>(pid), during ? " during a request" : "");
   return true;

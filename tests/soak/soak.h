@@ -108,11 +108,12 @@ class Soak {
   unsigned kills_unreported_ = 0;  // kills the current host has not yet reported as losses
   ULONGLONG last_kill_at_ = 0;
   bool awaiting_recovery_ = false;
+  ULONGLONG sidecar_back_at_ = 0;  // when the host logged its start after the latest kill
   ULONGLONG worst_recovery_ms_ = 0;
   std::map<DWORD, ULONGLONG> not_current_since_;
   std::set<DWORD> strays_;
 
-  UsageTrack host_usage_{"host", 24, 4 * 1024 * 1024};
+  UsageTrack host_usage_{"host", 16, 2 * 1024 * 1024};
   UsageTrack sidecar_usage_{"Sidecar64", 8, 1024 * 1024};
   DWORD sidecar_current_ = 0;
   ULONGLONG sidecar_current_since_ = 0;

@@ -115,6 +115,9 @@ void Soak::OnHostLine(const HostLine& line) {
       if (usage.handles != 0) host_usage_.Record(usage);
       return;
     }
+    case HostLineKind::kSidecarStarted:
+      if (awaiting_recovery_ && sidecar_back_at_ == 0) sidecar_back_at_ = now;
+      return;
     case HostLineKind::kSidecarLost:
       if (kills_unreported_ > 0) {
         --kills_unreported_;
@@ -229,12 +232,11 @@ void Soak::CheckSidecarRecovery() {
     if (took > worst_recovery_ms_) worst_recovery_ms_ = took;
     return;
   }
-  // Only while the host that lost it runs on: a new host starts its own anyway.
+  // The host starts Sidecar64 again with its next request of its own; from then on it answers.
   const ULONGLONG now = ::GetTickCount64();
-  if (now - last_kill_at_ > kSidecarBackLimitMs && host_running_at_ != 0 &&
-      host_running_at_ < last_kill_at_ && !host_ended_) {
+  if (sidecar_back_at_ != 0 && now - sidecar_back_at_ > kSidecarBackLimitMs) {
     awaiting_recovery_ = false;
-    Lost("no right answer within 30 s after Sidecar64 was killed");
+    Lost("no right answer within 30 s of the host starting Sidecar64 again after a kill");
   }
 }
 

@@ -24,7 +24,7 @@ void Soak::Summary() const {
   std::printf("\n== soak summary: seed %llu, %u minutes, %.1f s of schedule run%s\n",
               static_cast<unsigned long long>(config_.seed), config_.minutes, Seconds(),
               interrupted_ ? " (stopped early)" : "");
-  std::printf("host restarts:      %u (%u clean ends, %u kills; the final end %s)\n",
+  std::printf("host restarts:      %u (clean ends %u, kills %u; the final end %s)\n",
               host_lives_ > 0 ? host_lives_ - 1 : 0, clean_ends_ - (final_end_clean_ ? 1 : 0),
               host_kills_, final_end_clean_ ? "clean" : "not clean");
   std::printf("Sidecar64 kills:    %u (%u during a request of ours); back within %llu ms at worst\n",
