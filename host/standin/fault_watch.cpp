@@ -42,9 +42,9 @@ FaultWatch::~FaultWatch() {
 long FaultWatch::Count() { return ::InterlockedCompareExchange(&g_count, 0, 0); }
 
 FaultRecord FaultWatch::Latest() {
-  return {static_cast<DWORD>(::InterlockedCompareExchange(&g_latest_code, 0, 0)),
-          ::InterlockedCompareExchangePointer(const_cast<void**>(&g_latest_address), nullptr,
-                                              nullptr)};
+  return {
+      static_cast<DWORD>(::InterlockedCompareExchange(&g_latest_code, 0, 0)),
+      ::InterlockedCompareExchangePointer(const_cast<void**>(&g_latest_address), nullptr, nullptr)};
 }
 
 }  // namespace quillon::standin

@@ -7,9 +7,7 @@ namespace {
 
 constexpr std::size_t kStampLength = 14;  // "hh:mm:ss.mmm  "
 
-bool StartsWith(const std::string& text, const char* prefix) {
-  return text.rfind(prefix, 0) == 0;
-}
+bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 // "0x" and eight hex digits at `at`; false when they are not there.
 bool ReadHandle(const std::string& text, std::size_t at, std::uint32_t& value) {
@@ -34,7 +32,8 @@ bool ReadHandle(const std::string& text, std::size_t at, std::uint32_t& value) {
 std::uint32_t NumberAfter(const std::string& text, const char* marker) {
   const std::size_t at = text.rfind(marker);
   if (at == std::string::npos) return 0;
-  return static_cast<std::uint32_t>(std::strtoul(text.c_str() + at + std::char_traits<char>::length(marker), nullptr, 10));
+  return static_cast<std::uint32_t>(
+      std::strtoul(text.c_str() + at + std::char_traits<char>::length(marker), nullptr, 10));
 }
 
 // "<kind> window 0x........  <rest>": the window and the rest; false when it is not that shape.

@@ -34,8 +34,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         LineCase{"02:37:06.844  host       main window 0x00010178, dialog \"Quillon\" 0x00010190",
                  HostLineKind::kMainWindow, 0x10178, 0, "", false},
-        LineCase{"02:37:07.307  host       running until closed", HostLineKind::kRunning, 0, 0,
-                 "", false},
+        LineCase{"02:37:07.307  host       running until closed", HostLineKind::kRunning, 0, 0, "",
+                 false},
         LineCase{"02:37:44.900  host       stopped: hook removed, \"Handle\" cleared",
                  HostLineKind::kStopped, 0, 0, "", false},
         LineCase{"02:37:07.257  assistant  started Z:\\dist\\Sidecar64.exe (process 352)",
@@ -49,8 +49,7 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"02:37:07.498  notice     window 0x00010128  Z:\\dist\\QuillonIconFlipper.exe",
                  HostLineKind::kNotice, 0x10128, 0, "Z:\\dist\\QuillonIconFlipper.exe", true},
         LineCase{"02:37:07.498  notice     window 0x8001abcd  (not available: Sidecar64 is gone)",
-                 HostLineKind::kNotice, 0x8001abcd, 0, "(not available: Sidecar64 is gone)",
-                 false},
+                 HostLineKind::kNotice, 0x8001abcd, 0, "(not available: Sidecar64 is gone)", false},
         // A title may hold anything, quotes and the word "process" included.
         LineCase{"02:37:07.872  window     window 0x00020112  C:\\windows\\syswow64\\clock.exe  "
                  "\"a \"quoted\"  process 12\"  process 308",
@@ -62,8 +61,8 @@ INSTANTIATE_TEST_SUITE_P(
                  false},
         LineCase{"02:37:07.764  gone       window 0x00010156", HostLineKind::kOther, 0, 0, "",
                  false},
-        LineCase{"02:37:07.498  notice     window 0x0001012  short", HostLineKind::kOther, 0, 0,
-                 "", false},
+        LineCase{"02:37:07.498  notice     window 0x0001012  short", HostLineKind::kOther, 0, 0, "",
+                 false},
         LineCase{"02:37:07.498  notice     window 0x0001012G  Z:\\x.exe", HostLineKind::kOther, 0,
                  0, "", false},
         LineCase{"short", HostLineKind::kOther, 0, 0, "", false}));

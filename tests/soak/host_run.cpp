@@ -22,8 +22,8 @@ bool HostRun::Start() {
   ::DeleteFileW(stop_file_.c_str());
   started_at_ = ::GetTickCount64();
   // Lists windows every 2 s like the demo; bounds each request to Sidecar64 at 5 s.
-  return process_.Start(exe_, L"--scan-ms 2000 --timeout-ms 5000 --stop-file \"" + stop_file_ + L"\"",
-                        log_file_);
+  return process_.Start(
+      exe_, L"--scan-ms 2000 --timeout-ms 5000 --stop-file \"" + stop_file_ + L"\"", log_file_);
 }
 
 std::vector<HostLine> HostRun::NewLines() {

@@ -52,9 +52,10 @@ bool ParseArguments(quillon::soak::SoakConfig& config) {
 int main() {
   quillon::soak::SoakConfig config;
   if (!ParseArguments(config)) {
-    std::fputs("usage: soak_driver --minutes N --seed S --dist <folder> --out <folder> "
-               "[--stop-file <path>]\n",
-               stderr);
+    std::fputs(
+        "usage: soak_driver --minutes N --seed S --dist <folder> --out <folder> "
+        "[--stop-file <path>]\n",
+        stderr);
     return 4;
   }
   quillon::soak::Soak soak(config);

@@ -21,8 +21,8 @@ Program::Program(ProgramSpec spec, std::wstring log_folder)
     : spec_(std::move(spec)), log_folder_(std::move(log_folder)) {}
 
 void Program::Fault(Faults& faults, const std::string& what) const {
-  faults.lines.push_back(Narrow(spec_.name) + " (process " +
-                         std::to_string(process_.ProcessId()) + "): " + what);
+  faults.lines.push_back(Narrow(spec_.name) + " (process " + std::to_string(process_.ProcessId()) +
+                         "): " + what);
 }
 
 bool Program::Start(ULONGLONG now, Faults& faults) {
@@ -64,8 +64,8 @@ void Program::Poll(ULONGLONG now, Faults& faults) {
       return;
     case State::kStarting:
       if (!process_.Running()) {
-        Fault(faults, "ended before it showed a window, exit code " +
-                          std::to_string(process_.ExitCode()));
+        Fault(faults,
+              "ended before it showed a window, exit code " + std::to_string(process_.ExitCode()));
         state_ = State::kStopped;
       } else if (!(windows_ = process_.VisibleWindows()).empty()) {
         state_ = State::kRunning;

@@ -83,8 +83,9 @@ void RequestLoop::Record(RequestStatus status, const Target& target, const std::
       } else {
         ++t.wrong;
         if (t.first_wrong.empty()) {
-          t.first_wrong = "window " + std::to_string(reinterpret_cast<std::uintptr_t>(target.window)) +
-                          ": " + Narrow(path) + " instead of " + Narrow(target.path);
+          t.first_wrong = "window " +
+                          std::to_string(reinterpret_cast<std::uintptr_t>(target.window)) + ": " +
+                          Narrow(path) + " instead of " + Narrow(target.path);
         }
       }
       break;

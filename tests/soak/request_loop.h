@@ -30,12 +30,12 @@ struct RequestTally {
   std::uint64_t assistant_gone = 0;
   std::uint64_t timed_out = 0;
   std::uint64_t busy = 0;
-  std::uint64_t bad_reply = 0;  // only replies that failed the client's checks
-  std::uint64_t other = 0;      // no reply, or a send that failed
+  std::uint64_t bad_reply = 0;   // only replies that failed the client's checks
+  std::uint64_t other = 0;       // no reply, or a send that failed
   std::uint64_t over_limit = 0;  // took longer than the client's bound and a margin
   std::uint32_t worst_ms = 0;
-  ULONGLONG last_right_at = 0;   // GetTickCount64 of the latest right answer
-  std::string first_wrong;       // what the first wrong answer was, for the report
+  ULONGLONG last_right_at = 0;  // GetTickCount64 of the latest right answer
+  std::string first_wrong;      // what the first wrong answer was, for the report
 };
 
 class RequestLoop {
@@ -58,8 +58,7 @@ class RequestLoop {
   static constexpr DWORD kPauseMs = 40;        // between two requests: leaves the CPU to others
   static DWORD WINAPI Main(void* self) noexcept;
   void Loop();
-  void Record(RequestStatus status, const Target& target, const std::wstring& path,
-              ULONGLONG took);
+  void Record(RequestStatus status, const Target& target, const std::wstring& path, ULONGLONG took);
 
   unsigned timeout_ms_;
   UniqueKernelHandle thread_;

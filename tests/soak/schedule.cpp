@@ -75,8 +75,8 @@ void AddSidecarKills(Draw& draw, std::uint32_t run_ms, std::vector<Event>& event
 
 void AddToggles(Draw& draw, const ScheduleShape& shape, std::vector<Event>& events) {
   if (shape.programs == 0) return;
-  for (std::uint32_t at = 20000 + draw.Between(0, kToggleMinMs);
-       at + kQuietEndMs < shape.run_ms; at += draw.Between(kToggleMinMs, kToggleMaxMs)) {
+  for (std::uint32_t at = 20000 + draw.Between(0, kToggleMinMs); at + kQuietEndMs < shape.run_ms;
+       at += draw.Between(kToggleMinMs, kToggleMaxMs)) {
     Event event;
     event.action = Action::kToggle;
     event.at_ms = at;

@@ -18,9 +18,9 @@ enum class Action {
 struct Event {
   std::uint32_t at_ms = 0;
   Action action = Action::kToggle;
-  std::uint32_t gap_ms = 0;       // kHostEnd, kHostKill: until the host is started again
-  bool mid_request = false;       // kSidecarKill: waits for a request in flight first
-  std::uint32_t program = 0;      // kToggle: index among the programs that come and go
+  std::uint32_t gap_ms = 0;   // kHostEnd, kHostKill: until the host is started again
+  bool mid_request = false;   // kSidecarKill: waits for a request in flight first
+  std::uint32_t program = 0;  // kToggle: index among the programs that come and go
 };
 
 struct ScheduleShape {

@@ -57,8 +57,8 @@ TEST_P(ScheduleRules, KeepsEveryRule) {
 
 INSTANTIATE_TEST_SUITE_P(LengthsAndSeeds, ScheduleRules,
                          ::testing::Values(Shape{1, 1}, Shape{1, 2}, Shape{1, 987654321},
-                                           Shape{2, 7}, Shape{5, 3}, Shape{30, 1},
-                                           Shape{30, 4242}, Shape{120, 99}));
+                                           Shape{2, 7}, Shape{5, 3}, Shape{30, 1}, Shape{30, 4242},
+                                           Shape{120, 99}));
 
 TEST(Schedule, TheSameSeedGivesTheSameScheduleAndAnotherSeedAnother) {
   const ScheduleShape shape{30 * 60000u, 11};

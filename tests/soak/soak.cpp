@@ -75,8 +75,7 @@ std::vector<Program*> Soak::Flippers() {
 
 int Soak::Run() {
   std::printf("soak: seed %llu, %u minutes (the schedule runs %.1f s)\n",
-              static_cast<unsigned long long>(config_.seed), config_.minutes,
-              run_end_ms_ / 1000.0);
+              static_cast<unsigned long long>(config_.seed), config_.minutes, run_end_ms_ / 1000.0);
   std::printf("soak: programs:");
   for (std::size_t i = 0; i < programs_.size(); ++i) {
     std::printf("%s %zu=%s", i == 0 ? "" : ",", i, Narrow(programs_[i]->spec().name).c_str());
@@ -129,7 +128,8 @@ bool Soak::Begin() {
     }
     ::Sleep(static_cast<DWORD>(kStepMs));
   }
-  std::printf("soak: programs up after %.1f s\n", static_cast<double>(::GetTickCount64() - start) / 1000.0);
+  std::printf("soak: programs up after %.1f s\n",
+              static_cast<double>(::GetTickCount64() - start) / 1000.0);
   if (!requests_.Start()) {
     Fault("the request thread could not be started");
     return false;
@@ -220,7 +220,8 @@ void Soak::EndHost(bool clean) {
     ++clean_ends_;
     const DWORD code = host_->process().ExitCode();
     if (!ended) {
-      Fault("host #" + std::to_string(host_->number()) + " did not end within 20 s of its stop file");
+      Fault("host #" + std::to_string(host_->number()) +
+            " did not end within 20 s of its stop file");
       host_->Kill();
     } else if (code != 0 || !host_->stopped_cleanly()) {
       Fault("host #" + std::to_string(host_->number()) + " ended with exit code " +
@@ -283,15 +284,15 @@ void Soak::Toggle(std::uint32_t index) {
 }
 
 void Soak::Finish() {
-  std::printf("[%7.1f s] final: the host ends cleanly, then every program closes\n",
-              Seconds());
+  std::printf("[%7.1f s] final: the host ends cleanly, then every program closes\n", Seconds());
   std::fflush(stdout);
   host_back_at_ = 0;
   if (host_ && host_->process().Running()) {
-    // The last host too is heard from by every flipper (or fails to be) before it ends.
+    // The last host too is heard from by every flipper (or fails to be) before it ends, unless
+    // the soak was asked to stop: then what is still awaited counts as dropped.
     const ULONGLONG until = ::GetTickCount64() + kHostStartLimitMs;
     while (host_->process().Running() && ::GetTickCount64() < until &&
-           (!host_->running() || !expectations_.empty())) {
+           (!host_->running() || (!expectations_.empty() && !interrupted_))) {
       PollHost();
       PollPrograms();
       CheckNotices();

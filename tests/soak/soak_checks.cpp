@@ -38,8 +38,8 @@ bool SamePath(const std::wstring& a, const std::wstring& b) {
 }
 
 std::wstring Widen(const std::string& text) {
-  const int size = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0);
+  const int size =
+      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
   if (size > 0) {
     ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
@@ -103,8 +103,8 @@ void Soak::OnHostLine(const HostLine& line) {
   switch (line.kind) {
     case HostLineKind::kRunning:
       host_running_at_ = now;
-      std::printf("[%7.1f s] %s running (Sidecar64: process %lu)\n", Seconds(),
-                  name.c_str(), static_cast<unsigned long>(host_->sidecar_process()));
+      std::printf("[%7.1f s] %s running (Sidecar64: process %lu)\n", Seconds(), name.c_str(),
+                  static_cast<unsigned long>(host_->sidecar_process()));
       ExpectNotices(nullptr);
       return;
     case HostLineKind::kUsage: {
@@ -242,8 +242,7 @@ void Soak::CheckSidecarRecovery() {
 
 void Soak::CheckStraySidecars(bool final_check) {
   const ULONGLONG now = ::GetTickCount64();
-  const DWORD current =
-      host_ && host_->running() && !host_ended_ ? host_->sidecar_process() : 0;
+  const DWORD current = host_ && host_->running() && !host_ended_ ? host_->sidecar_process() : 0;
   const std::vector<DWORD> running = SidecarProcesses();
   std::map<DWORD, ULONGLONG> still;
   for (DWORD pid : running) {
@@ -254,7 +253,8 @@ void Soak::CheckStraySidecars(bool final_check) {
     if ((final_check || now - since > kStrayAfterMs) && strays_.insert(pid).second) {
       Lost("stray Sidecar64 (process " + std::to_string(pid) + ") still running " +
            (final_check ? std::string("after the host's clean end")
-                        : std::to_string((now - since) / 1000) + " s after it stopped being the host's own"));
+                        : std::to_string((now - since) / 1000) +
+                              " s after it stopped being the host's own"));
     }
   }
   not_current_since_ = std::move(still);
@@ -312,8 +312,8 @@ void Soak::FinalLeftoverChecks() {
   unsigned hooked = 0, mapped = 0;
   for (const auto& program : programs_) {
     if (program->state() != Program::State::kRunning || !IsHooked32Bit(program->spec())) continue;
-    const UniqueKernelHandle process(::OpenProcess(
-        PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, program->ProcessId()));
+    const UniqueKernelHandle process(
+        ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, program->ProcessId()));
     ++hooked;
     if (process && HasHookLibrary(process.Get())) {
       ++mapped;

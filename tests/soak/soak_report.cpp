@@ -7,14 +7,14 @@ namespace quillon::soak {
 
 void Soak::Progress() const {
   const RequestTally t = requests_.Tally();
-  std::printf("[%7.1f s] progress: host #%u %s, restarts %u, Sidecar64 kills %u, requests %llu "
-              "(right %llu, wrong %llu), notices after restarts %u of %u, faults %u, lost %u\n",
-              Seconds(), host_lives_,
-              host_ && host_->running() && !host_ended_ ? "running" : "down",
-              host_lives_ > 0 ? host_lives_ - 1 : 0, sidecar_kills_,
-              static_cast<unsigned long long>(t.total), static_cast<unsigned long long>(t.right),
-              static_cast<unsigned long long>(t.wrong), notices_received_, notices_expected_,
-              faults_, lost_);
+  std::printf(
+      "[%7.1f s] progress: host #%u %s, restarts %u, Sidecar64 kills %u, requests %llu "
+      "(right %llu, wrong %llu), notices after restarts %u of %u, faults %u, lost %u\n",
+      Seconds(), host_lives_, host_ && host_->running() && !host_ended_ ? "running" : "down",
+      host_lives_ > 0 ? host_lives_ - 1 : 0, sidecar_kills_,
+      static_cast<unsigned long long>(t.total), static_cast<unsigned long long>(t.right),
+      static_cast<unsigned long long>(t.wrong), notices_received_, notices_expected_, faults_,
+      lost_);
   std::fflush(stdout);
 }
 
@@ -27,22 +27,24 @@ void Soak::Summary() const {
   std::printf("host restarts:      %u (clean ends %u, kills %u; the final end %s)\n",
               host_lives_ > 0 ? host_lives_ - 1 : 0, clean_ends_ - (final_end_clean_ ? 1 : 0),
               host_kills_, final_end_clean_ ? "clean" : "not clean");
-  std::printf("Sidecar64 kills:    %u (%u during a request of ours); back within %llu ms at worst\n",
-              sidecar_kills_, sidecar_kills_mid_request_, n(worst_recovery_ms_));
-  std::printf("requests (ours):    %llu: right path %llu, wrong path %llu, not available %llu, "
-              "no Sidecar64 %llu, Sidecar64 gone %llu, timed out %llu, busy %llu, bad reply %llu, "
-              "other %llu\n",
-              n(t.total), n(t.right), n(t.wrong), n(t.not_available), n(t.no_assistant),
-              n(t.assistant_gone), n(t.timed_out), n(t.busy), n(t.bad_reply), n(t.other));
+  std::printf(
+      "Sidecar64 kills:    %u (%u during a request of ours); back within %llu ms at worst\n",
+      sidecar_kills_, sidecar_kills_mid_request_, n(worst_recovery_ms_));
+  std::printf(
+      "requests (ours):    %llu: right path %llu, wrong path %llu, not available %llu, "
+      "no Sidecar64 %llu, Sidecar64 gone %llu, timed out %llu, busy %llu, bad reply %llu, "
+      "other %llu\n",
+      n(t.total), n(t.right), n(t.wrong), n(t.not_available), n(t.no_assistant),
+      n(t.assistant_gone), n(t.timed_out), n(t.busy), n(t.bad_reply), n(t.other));
   std::printf("request time:       worst %u ms (limit %u ms), %llu over the limit\n", t.worst_ms,
               requests_.LimitMs(), n(t.over_limit));
   if (!t.first_wrong.empty()) std::printf("first wrong path:   %s\n", t.first_wrong.c_str());
   std::printf("requests (host's):  %llu with a path (%llu of them wrong), %llu with a status\n",
               n(host_resolved_ + host_wrong_), n(host_wrong_), n(host_not_available_));
-  std::printf("notices:            %u expected after host and flipper starts, %u received, %u "
-              "dropped (window or host gone first); %u gaps of 30 s; %llu notices in all\n",
-              notices_expected_, notices_received_, notices_dropped_, notice_gaps_,
-              n(notices_total_));
+  std::printf(
+      "notices:            %u expected after host and flipper starts, %u received, %u "
+      "dropped (window or host gone first); %u gaps of 30 s; %llu notices in all\n",
+      notices_expected_, notices_received_, notices_dropped_, notice_gaps_, n(notices_total_));
   unsigned starts = 0, closes = 0;
   for (const auto& program : programs_) {
     starts += program->starts();

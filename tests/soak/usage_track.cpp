@@ -31,17 +31,16 @@ bool UsageTrack::Flat() const {
 std::string UsageTrack::Report() const {
   if (samples_ == 0) return name_ + ": never measured";
   char text[320];
-  std::snprintf(text, sizeof text,
-                "%s: handles %lu -> %lu (highest %lu, bound +%lu); private %.1f KiB -> %.1f KiB "
-                "(highest %.1f KiB, bound +%.0f KiB); %u samples",
-                name_.c_str(), static_cast<unsigned long>(first_.handles),
-                static_cast<unsigned long>(latest_.handles),
-                static_cast<unsigned long>(highest_.handles),
-                static_cast<unsigned long>(handle_bound_),
-                static_cast<double>(first_.privateBytes) / 1024.0,
-                static_cast<double>(latest_.privateBytes) / 1024.0,
-                static_cast<double>(highest_.privateBytes) / 1024.0,
-                static_cast<double>(bytes_bound_) / 1024.0, samples_);
+  std::snprintf(
+      text, sizeof text,
+      "%s: handles %lu -> %lu (highest %lu, bound +%lu); private %.1f KiB -> %.1f KiB "
+      "(highest %.1f KiB, bound +%.0f KiB); %u samples",
+      name_.c_str(), static_cast<unsigned long>(first_.handles),
+      static_cast<unsigned long>(latest_.handles), static_cast<unsigned long>(highest_.handles),
+      static_cast<unsigned long>(handle_bound_), static_cast<double>(first_.privateBytes) / 1024.0,
+      static_cast<double>(latest_.privateBytes) / 1024.0,
+      static_cast<double>(highest_.privateBytes) / 1024.0,
+      static_cast<double>(bytes_bound_) / 1024.0, samples_);
   return text;
 }
 
