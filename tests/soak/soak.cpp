@@ -159,6 +159,7 @@ void Soak::Step() {
   if (now - last_targets_ >= 1000) {
     last_targets_ = now;
     UpdateTargets();
+    CheckRequests();
   }
   if (now - last_usage_ >= 5000) {
     last_usage_ = now;
@@ -303,6 +304,7 @@ void Soak::Finish() {
   PollPrograms();
   FinalLeftoverChecks();
   requests_.Stop();
+  CheckRequests();
   const ULONGLONG now = ::GetTickCount64();
   for (auto& program : programs_) program->Close(now);
   for (bool open = true; open;) {

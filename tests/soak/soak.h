@@ -64,6 +64,7 @@ class Soak {
   void ExpectNotices(HWND only_window);
   void CheckNotices();
   void CheckSidecarRecovery();
+  void CheckRequests();
   void CheckStraySidecars(bool final_check);
   void UpdateTargets();
   void SampleUsage();
@@ -71,7 +72,7 @@ class Soak {
   void Summary() const;
   void FinalLeftoverChecks();
 
-  void Lost(const std::string& what);
+  void Lost(const std::string& what, std::uint64_t count = 1);
   void Fault(const std::string& what);
   std::wstring ExpectedPathOf(DWORD process_id) const;
   bool StopRequested() const;
@@ -123,7 +124,8 @@ class Soak {
   std::string hook_library_note_;
 
   unsigned faults_ = 0;
-  unsigned lost_ = 0;
+  std::uint64_t lost_ = 0;
+  RequestTally requests_seen_;  // what CheckRequests has already counted
   bool interrupted_ = false;
   ULONGLONG began_ = 0;
   ULONGLONG last_progress_ = 0, last_targets_ = 0, last_usage_ = 0, last_stray_check_ = 0;

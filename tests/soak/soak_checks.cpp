@@ -54,8 +54,8 @@ bool IsHooked32Bit(const ProgramSpec& spec) {
 
 }  // namespace
 
-void Soak::Lost(const std::string& what) {
-  ++lost_;
+void Soak::Lost(const std::string& what, std::uint64_t count) {
+  lost_ += count;
   std::printf("[%7.1f s] LOST: %s\n", Seconds(), what.c_str());
   std::fflush(stdout);
 }
@@ -238,6 +238,27 @@ void Soak::CheckSidecarRecovery() {
     awaiting_recovery_ = false;
     Lost("no right answer within 30 s of the host starting Sidecar64 again after a kill");
   }
+}
+
+// Wrong paths, overruns and replies that failed the client's checks, as they come.
+void Soak::CheckRequests() {
+  const RequestTally now = requests_.Tally();
+  if (now.wrong > requests_seen_.wrong) {
+    Lost(std::to_string(now.wrong - requests_seen_.wrong) +
+             " wrong paths (the first: " + now.first_wrong + ")",
+         now.wrong - requests_seen_.wrong);
+  }
+  if (now.over_limit > requests_seen_.over_limit) {
+    Lost(std::to_string(now.over_limit - requests_seen_.over_limit) +
+             " requests over their limit (worst so far " + std::to_string(now.worst_ms) + " ms)",
+         now.over_limit - requests_seen_.over_limit);
+  }
+  if (now.bad_reply > requests_seen_.bad_reply) {
+    Lost(std::to_string(now.bad_reply - requests_seen_.bad_reply) +
+             " requests with only replies that failed the client's checks",
+         now.bad_reply - requests_seen_.bad_reply);
+  }
+  requests_seen_ = now;
 }
 
 void Soak::CheckStraySidecars(bool final_check) {

@@ -9,7 +9,7 @@ void Soak::Progress() const {
   const RequestTally t = requests_.Tally();
   std::printf(
       "[%7.1f s] progress: host #%u %s, restarts %u, Sidecar64 kills %u, requests %llu "
-      "(right %llu, wrong %llu), notices after restarts %u of %u, faults %u, lost %u\n",
+      "(right %llu, wrong %llu), notices after restarts %u of %u, faults %u, lost %llu\n",
       Seconds(), host_lives_, host_ && host_->running() && !host_ended_ ? "running" : "down",
       host_lives_ > 0 ? host_lives_ - 1 : 0, sidecar_kills_,
       static_cast<unsigned long long>(t.total), static_cast<unsigned long long>(t.right),
@@ -59,7 +59,7 @@ void Soak::Summary() const {
   if (lost_ + faults_ == 0) {
     std::printf("== soak: nothing lost\n");
   } else {
-    std::printf("== soak: %u lost, %u faults\n", lost_, faults_);
+    std::printf("== soak: %llu lost, %u faults\n", static_cast<unsigned long long>(lost_), faults_);
   }
   std::fflush(stdout);
 }
