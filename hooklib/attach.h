@@ -1,5 +1,7 @@
-// Attach-time discovery of the host's dialog: the decisions of the walk down the shell's window
-// chain, behind a small port so that they run against a fake window tree in the unit tests.
+// Discovery of the host's dialog: the decisions of the walk down the shell's window chain, behind
+// a small port so that they run against a fake window tree in the unit tests. The attach routine
+// walks once; the hook procedure and the watchdog walk again, by the same rules, once the dialog
+// they use is gone (the host was restarted).
 #pragma once
 
 #include <cstdint>
@@ -12,10 +14,10 @@ namespace quillon {
 using HookRef = std::uintptr_t;
 using TimerRef = std::uintptr_t;
 
-// The window-system calls the attach routine makes.
-class AttachPort {
+// The window-system calls of the walk.
+class WindowTreePort {
  public:
-  virtual ~AttachPort() = default;
+  virtual ~WindowTreePort() = default;
   // The next top-level window of the class after `after` (0: the first one), any title; 0 when
   // there is none.
   virtual WindowId FindTopLevel(const char* windowClass, WindowId after) = 0;
@@ -23,6 +25,11 @@ class AttachPort {
   virtual WindowId FindChild(WindowId parent, const char* windowClass, const char* title) = 0;
   virtual bool IsVisible(WindowId window) = 0;
   virtual HookRef GetProperty(WindowId window, const char* name) = 0;
+};
+
+// The attach routine's calls: the walk's, and the start of the watchdog.
+class AttachPort : public WindowTreePort {
+ public:
   // Starts the watchdog as a thread timer (no window, requested id 1) and returns the id the
   // system chose, or 0.
   virtual TimerRef StartWatchdogTimer(unsigned periodMs) = 0;
@@ -35,7 +42,8 @@ enum class AttachOutcome {
   kArmed,              // the "Quillon" dialog with the hook property: notices and watchdog
 };
 
-// What the attach routine found; every field stays 0 from the step where the walk stopped on.
+// What the walk found; every field stays 0 from the step where the walk stopped on. `timer` is
+// the attach routine's, set only when it armed the watchdog.
 struct Discovery {
   WindowId tray = 0;
   WindowId rebar = 0;
@@ -53,10 +61,10 @@ void UseHookSettingsFile(Settings& settings) {
   settings.SetFileName(Text(contract::HookSettingsFile<char>));
 }
 
-// Walks Shell_TrayWnd > ReBarWindow32 > MSTaskSwWClass > dialog once, at attach. Only in the
-// armed outcome does it touch the settings store and start the watchdog timer.
-template <class Settings, class Text>
-Discovery DiscoverHost(AttachPort& port, Settings& settings) {
+// Walks Shell_TrayWnd > ReBarWindow32 > MSTaskSwWClass > dialog: the first visible tray, direct
+// children only, "Wendril" before "Quillon". Touches nothing; an outcome of kArmed names the dialog
+// and hook a watchdog would watch.
+inline Discovery WalkToHost(WindowTreePort& port) {
   using namespace contract;
   Discovery found;
 
@@ -82,14 +90,18 @@ Discovery DiscoverHost(AttachPort& port, Settings& settings) {
   found.hostDialog = port.FindChild(found.taskSwitch, DialogClass<char>, DialogTitle<char>);
   if (found.hostDialog == 0) return found;
   found.hook = port.GetProperty(found.hostDialog, HookProperty<char>);
-  if (found.hook == 0) {
-    found.outcome = AttachOutcome::kDialogWithoutHook;
-    return found;
-  }
+  found.outcome = found.hook == 0 ? AttachOutcome::kDialogWithoutHook : AttachOutcome::kArmed;
+  return found;
+}
 
+// The attach routine's discovery: the walk, and only in the armed outcome the settings store
+// pointed at the hook's file and the watchdog timer started.
+template <class Settings, class Text>
+Discovery DiscoverHost(AttachPort& port, Settings& settings) {
+  Discovery found = WalkToHost(port);
+  if (found.outcome != AttachOutcome::kArmed) return found;
   UseHookSettingsFile<Settings, Text>(settings);
-  found.timer = port.StartWatchdogTimer(kWatchdogPeriodMs);
-  found.outcome = AttachOutcome::kArmed;
+  found.timer = port.StartWatchdogTimer(contract::kWatchdogPeriodMs);
   return found;
 }
 

@@ -1,30 +1,54 @@
-// The library's entry routine: discovery once at attach, and the watchdog's hold on the module.
+// The library's entry routine: discovery at attach, and the watchdog's hold on the module.
+//
+// Where the notices go: to the dialog found at attach, for as long as it is a window. Once it is
+// not, the next WM_SETICON walks again by the same rules (first visible tray, direct children,
+// "Wendril" before "Quillon"), at most once per half second per process, and the notice goes to
+// the dialog found, or nowhere (notice_target.h). So a process that keeps the library across a
+// restart of the host (Wine keeps hook libraries for the life of the process; Windows may map
+// the same copy again when the new hook arrives before the old copy has left) follows the host.
+//
+// What the watchdog watches: the host named by the liveness value, and its dialog with the hook
+// in the dialog's property "WDIcon_hook". When a tick finds that dialog gone while the host is
+// alive, it walks again on its own thread; a "Quillon" dialog that carries the hook property is
+// watched from then on, with the hook it names (a restarted host). A retired watchdog stays
+// retired: a restarted host's freshly attached processes have watchdogs of their own.
 //
 // When the library leaves a process:
 //  - Without a watchdog (no host dialog, the "Wendril" dialog, or no hook property), the module
 //    holds no reference of its own: it leaves when the system (or whoever loaded it) frees it,
 //    on whatever thread; nothing of it is left running.
 //  - With a watchdog, the attach takes one reference to the module next to the timer. However
-//    many times and on whichever thread the library is freed, the timer can never call into
-//    unmapped code. The watchdog retires, and its reference goes back, when
+//    many times and on whichever thread the system frees the library, the timer can never call
+//    into unmapped code. The watchdog retires, and its reference goes back, when
 //      * a tick finds the host gone: it asks for the hook's removal once, the next tick stops
 //        the timer (on its own thread, with the id it was called with) and hands the reference
 //        back; so the library leaves at most two ticks (20 s) after the host has gone, as soon
 //        as nobody else holds it;
-//      * a tick finds the host alive but its dialog gone: as above, without removing the hook;
+//      * a tick finds the host alive but its dialog gone, and no restarted host to follow: as
+//        above, without removing the hook;
+//      * a tick finds that the dialog's property no longer holds the watched hook: the host has
+//        removed its hook and the property, and goes on running. As above, without removing the
+//        hook: the library leaves within two ticks, once the system has let it go, so the host
+//        can replace the file;
 //      * the thread that armed the timer ends (the timer ends with it): its detach notification
 //        hands the reference back.
 //    The reference goes back from the thread pool, a second after it was asked for, and the
 //    pool unmaps the library only after its callback has returned.
+//  - A program that frees the library more often than it loaded it takes the watchdog's
+//    reference as well. If the last FreeLibrary runs on the watchdog's own thread while the
+//    timer lives, the process detach stops the timer there. On another thread nothing can be
+//    done safely: KillTimer works only on the timer's own thread, and the detach must not wait
+//    for that thread under the loader lock. The next tick then calls into the unmapped range
+//    and the process dies; so it does when the over-free comes within the second in which the
+//    pool's release callback still runs. Only a program at fault gets there.
 // What remains: a thread that was inside HookProc, or inside the few instructions of TimerProc
 // that follow the request for the release, and is kept from running for longer than the pause
 // of the release (a second) could still find the code gone; HookProc calls are counted, so only
-// the last instructions of one that has already left the count are exposed. And while the host
-// lives, an armed process keeps the library even after the hook was removed: the host's
-// installer replaces the file once the host has ended, or renames it aside first.
+// the last instructions of one that has already left the count are exposed.
 //
-// Under the loader lock nothing waits and no lock of ours is taken: the attach adds a reference
-// and starts a thread timer; a detach queues work to the pool and returns.
+// Under the loader lock nothing waits and no lock of ours is taken: the attach walks the window
+// tree, adds a reference and starts a thread timer; a detach stops its own thread's timer or
+// queues work to the pool, and returns. The walks after attach run in HookProc and TimerProc.
 #include <windows.h>
 
 #include "hooklib/attach.h"
@@ -51,7 +75,9 @@ void Attach(HINSTANCE module) {
   g_hTrayWnd = quillon::ToHwnd(found.tray);
   g_hRebarWnd = quillon::ToHwnd(found.rebar);
   g_hTaskSwWnd = quillon::ToHwnd(found.taskSwitch);
-  g_hHostDlg = quillon::ToHwnd(found.hostDialog);
+  g_hHostDlg.store(found.hostDialog);
+  g_dwLastWalkTime.store(GetTickCount());
+  g_hWatchedDlg = quillon::ToHwnd(found.hostDialog);
   g_hHook = reinterpret_cast<HHOOK>(found.hook);
   g_idTimer = HoldModuleForTimer(module, found.timer);
   if (g_idTimer != 0) {
@@ -74,15 +100,27 @@ void OnThreadDetach() {
   quillon::ReleaseModuleLater(g_hWatchdogModule);
 }
 
+// The library is being unmapped by a FreeLibrary. Normally no timer of it is left by then: the
+// watchdog's own reference kept it mapped until the timer had stopped. A program that frees the
+// library more often than it loaded it takes that reference too; if that happens on the timer's
+// own thread, the timer is stopped here (KillTimer on one's own thread waits for nothing), so no
+// tick can call into the unmapped range.
+void OnFreed() {
+  if (g_dwWatchdogThread.load() != GetCurrentThreadId()) return;
+  g_dwWatchdogThread = 0;
+  if (g_idTimer != 0) KillTimer(nullptr, g_idTimer);
+}
+
 }  // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
     Attach(module);
   } else if (reason == DLL_THREAD_DETACH) {
     OnThreadDetach();
+  } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+    // At the process's end (reserved set) the timers end with the process.
+    OnFreed();
   }
-  // Process detach has nothing to do: a FreeLibrary can only unmap the library when no timer of
-  // it is left, and at process exit the timers end with the process.
   return TRUE;
 }

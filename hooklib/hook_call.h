@@ -1,6 +1,7 @@
 // The decision of the hook procedure, apart from the Win32 entry point so that it can be tested
 // with a fake port. It sits on the return path of every window procedure of every hooked thread:
-// no allocation, no lock, no call but the post of the notice and the call of the next hook.
+// no allocation, no lock, no call but the call of the next hook; only a WM_SETICON pays for
+// finding the notice's target and posting the notice.
 #pragma once
 
 #include <cstdint>
@@ -22,17 +23,20 @@ constexpr std::uintptr_t HandleWord(Handle handle) noexcept {
 }
 
 // Record: the system's CWPRETSTRUCT (or a twin with `message` and `hwnd`).
-// Port: Post(target, message, wParam, lParam) and CallNext(code, wParam, lParam).
-// Posts the icon-change notice to `hostDialog` when a window has processed WM_SETICON; always
-// passes the call on unchanged and returns what the next hook returns.
+// Port: NoticeTarget() (the host's dialog, or 0; asked only when a notice is due), Post(target,
+// message, wParam, lParam) and CallNext(code, wParam, lParam).
+// Posts the icon-change notice to the host's dialog when a window has processed WM_SETICON;
+// always passes the call on unchanged and returns what the next hook returns.
 template <class Record, class Port, class WParam, class LParam>
-auto HandleHookCall(Port& port, std::uintptr_t hostDialog, int code, WParam wParam,
-                    LParam lParam) noexcept {
-  if (code >= 0 && lParam != 0 && hostDialog != 0) {
+auto HandleHookCall(Port& port, int code, WParam wParam, LParam lParam) noexcept {
+  if (code >= 0 && lParam != 0) {
     const auto* record = reinterpret_cast<const Record*>(lParam);
     if (record->message == kSetIconMessage) {
-      port.Post(hostDialog, contract::kNoticeMessage, HandleWord(record->hwnd),
-                contract::kNoticeLParam);
+      const std::uintptr_t hostDialog = port.NoticeTarget();
+      if (hostDialog != 0) {
+        port.Post(hostDialog, contract::kNoticeMessage, HandleWord(record->hwnd),
+                  contract::kNoticeLParam);
+      }
     }
   }
   return port.CallNext(code, wParam, lParam);

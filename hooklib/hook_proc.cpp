@@ -1,14 +1,29 @@
 #include "hooklib/hook_proc.h"
 
+#include "hooklib/attach.h"
 #include "hooklib/hook_call.h"
 #include "hooklib/module_lifetime.h"
 #include "hooklib/module_state.h"
+#include "hooklib/notice_target.h"
 #include "hooklib/watchdog.h"
+#include "hooklib/win32_attach_port.h"
 
 namespace {
 
-// The two calls HookProc may make.
+// What HookProc may call: the next hook on every call; for a WM_SETICON, the search for the
+// host's dialog and the post of the notice.
 struct Win32HookPort {
+  std::uintptr_t NoticeTarget() noexcept {
+    return quillon::ResolveNoticeTarget(*this, g_hHostDlg, g_dwLastWalkTime);
+  }
+  static bool IsWindow(std::uintptr_t window) noexcept {
+    return ::IsWindow(quillon::ToHwnd(window)) != 0;
+  }
+  static std::uint32_t NowMs() noexcept { return GetTickCount(); }
+  static quillon::WindowId FindHostDialog() noexcept {
+    quillon::Win32AttachPort tree(TimerProc);
+    return quillon::WalkToHost(tree).hostDialog;
+  }
   static void Post(std::uintptr_t target, unsigned message, std::uintptr_t wParam,
                    std::intptr_t lParam) noexcept {
     PostMessageA(reinterpret_cast<HWND>(target), message, wParam, lParam);
@@ -47,15 +62,22 @@ class Win32WatchdogPort final : public quillon::WatchdogPort {
 extern "C" LRESULT CALLBACK HookProc(int code, WPARAM wParam, LPARAM lParam) {
   const quillon::HookCallScope counted(g_lHookCalls);
   Win32HookPort port;
-  return quillon::HandleHookCall<CWPRETSTRUCT>(port, reinterpret_cast<std::uintptr_t>(g_hHostDlg),
-                                               code, wParam, lParam);
+  return quillon::HandleHookCall<CWPRETSTRUCT>(port, code, wParam, lParam);
 }
 
 void CALLBACK TimerProc(HWND, UINT, UINT_PTR timer, DWORD) {
   Win32WatchdogPort port(timer);
+  quillon::Win32AttachPort tree(TimerProc);
+  quillon::WatchdogTarget target{reinterpret_cast<std::uintptr_t>(g_hHook),
+                                 reinterpret_cast<std::uintptr_t>(g_hWatchedDlg)};
+  const quillon::WatchdogTarget before = target;
   g_eWatchdogStage = quillon::WatchdogTick<quillon::CSettingsA, quillon::CTextA>(
-      g_settings, port,
-      {reinterpret_cast<std::uintptr_t>(g_hHook), reinterpret_cast<std::uintptr_t>(g_hHostDlg)},
-      g_eWatchdogStage);
+      g_settings, port, tree, target, g_eWatchdogStage);
+  if (!(target == before)) {
+    // Following a restarted host: its dialog is where the notices go now, too.
+    g_hHook = reinterpret_cast<HHOOK>(target.hook);
+    g_hWatchedDlg = quillon::ToHwnd(target.hostDialog);
+    g_hHostDlg.store(target.hostDialog, std::memory_order_release);
+  }
   if (port.release()) quillon::ReleaseModuleLater(g_hWatchdogModule);
 }

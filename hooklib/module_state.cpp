@@ -6,8 +6,10 @@
 HWND g_hTrayWnd = nullptr;
 HWND g_hRebarWnd = nullptr;
 HWND g_hTaskSwWnd = nullptr;
-HWND g_hHostDlg = nullptr;
+std::atomic<quillon::WindowId> g_hHostDlg{0};
+std::atomic<std::uint32_t> g_dwLastWalkTime{0};
 HHOOK g_hHook = nullptr;
+HWND g_hWatchedDlg = nullptr;
 UINT_PTR g_idTimer = 0;
 
 HMODULE g_hWatchdogModule = nullptr;

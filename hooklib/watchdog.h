@@ -1,11 +1,13 @@
 // The host watchdog's decisions, one tick at a time: is the host's main window, as named by the
 // liveness value in the settings file, still there? If not, ask for the removal of the host's
 // hook, and then retire: stop the timer and give back the module reference that kept the library
-// in the process while the timer could still call into it.
+// in the process while the timer could still call into it. A host that was restarted is followed
+// (its new dialog and hook are watched instead); a host that took its hook away is let go.
 #pragma once
 
 #include <cstdint>
 
+#include "hooklib/attach.h"
 #include "host/contract.h"
 #include "settings/handle_text.h"
 
@@ -14,14 +16,16 @@ namespace quillon {
 // Where the watchdog of one process stands. Every change happens on the thread that armed it.
 enum class WatchdogStage {
   kWatching,  // the timer runs and checks the host on every tick
-  kRetiring,  // the host (or its dialog) is gone: one more tick lets hook calls drain
+  kRetiring,  // the host, its dialog or its hook is gone: one more tick lets hook calls drain
   kRetired,   // timer stopped, module reference handed back: nothing of the library runs again
 };
 
-// What the watchdog was armed for, as the attach routine found it.
+// The host the watchdog watches: first as the attach routine found it, then as a tick found it
+// again after a restart of the host.
 struct WatchdogTarget {
   std::uintptr_t hook = 0;        // the host's hook, to remove when the host is gone
-  std::uintptr_t hostDialog = 0;  // the dialog that the notices of this process go to
+  std::uintptr_t hostDialog = 0;  // the dialog that carries the hook as its property
+  bool operator==(const WatchdogTarget&) const = default;
 };
 
 // The calls a tick makes.
@@ -53,24 +57,40 @@ bool HostIsAlive(Settings& settings, WatchdogPort& port) {
          port.IsWindow(HostWindowFromText(value.GetText()));
 }
 
-// One tick; returns the stage after it.
-//  - Watching: the host gone asks for the hook's removal, once, and starts retiring. A host that
-//    is alive but whose dialog has gone (it was restarted, or the shell's task bar was rebuilt)
-//    leaves this process with nothing to do: the notices go nowhere and the hook is not this
-//    library's to judge, so it retires without touching the hook.
+// One tick; returns the stage after it, and changes `target` when it follows a restarted host.
+//  - Watching:
+//    * The host gone asks for the hook's removal, once, and starts retiring.
+//    * The host alive but the dialog gone: the host was restarted, or the shell's task bar was
+//      rebuilt. The tree is walked again, by the attach routine's rules; a "Quillon" dialog with
+//      the hook property is watched from now on, with the hook it names. Found nothing of the
+//      kind, the process is left with nothing to do: the hook is not this library's to judge,
+//      so it retires without touching the hook.
+//    * The dialog's property no longer holds the hook: the host has removed its hook (and the
+//      property with it) and goes on running; it retires without touching the hook, so that the
+//      library can leave the process.
 //  - Retiring: one tick after the removal no call of the hook procedure can still be on its way
 //    in; the timer stops and the reference goes back, unless a call is still running (one that
 //    is stuck in the next hook, say), in which case the next tick tries again.
+//  - Retired stays retired: a restarted host's freshly attached processes have watchdogs of
+//    their own.
 template <class Settings, class Text>
-WatchdogStage WatchdogTick(Settings& settings, WatchdogPort& port, const WatchdogTarget& target,
-                           WatchdogStage stage) {
+WatchdogStage WatchdogTick(Settings& settings, WatchdogPort& port, WindowTreePort& tree,
+                           WatchdogTarget& target, WatchdogStage stage) {
   switch (stage) {
-    case WatchdogStage::kWatching:
+    case WatchdogStage::kWatching: {
       if (!HostIsAlive<Settings, Text>(settings, port)) {
         port.Unhook(target.hook);
         return WatchdogStage::kRetiring;
       }
-      return port.IsWindow(target.hostDialog) ? WatchdogStage::kWatching : WatchdogStage::kRetiring;
+      if (!port.IsWindow(target.hostDialog)) {
+        const Discovery found = WalkToHost(tree);
+        if (found.outcome != AttachOutcome::kArmed) return WatchdogStage::kRetiring;
+        target = {found.hook, found.hostDialog};
+        return WatchdogStage::kWatching;
+      }
+      const HookRef stored = tree.GetProperty(target.hostDialog, contract::HookProperty<char>);
+      return stored == target.hook ? WatchdogStage::kWatching : WatchdogStage::kRetiring;
+    }
     case WatchdogStage::kRetiring:
       if (port.HookCallsInFlight()) return WatchdogStage::kRetiring;
       port.StopTimer();

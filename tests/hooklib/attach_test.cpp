@@ -13,6 +13,9 @@
 namespace quillon {
 namespace {
 
+using test::AddChain;
+using test::AddDialog;
+using test::Chain;
 using test::FakeDesktop;
 
 // Records what the attach routine does to the settings store.
@@ -23,25 +26,6 @@ struct RecordingSettings {
 };
 
 constexpr HookRef kHook = 0xB00C;
-
-// The windows of one shell chain, as built by AddChain.
-struct Chain {
-  WindowId tray = 0, rebar = 0, taskSwitch = 0;
-};
-
-Chain AddChain(FakeDesktop& desktop, bool visible = true) {
-  Chain chain;
-  chain.tray = desktop.Add("Shell_TrayWnd", "", 0, visible);
-  chain.rebar = desktop.Add("ReBarWindow32", "", chain.tray);
-  chain.taskSwitch = desktop.Add("MSTaskSwWClass", "", chain.rebar);
-  return chain;
-}
-
-WindowId AddDialog(FakeDesktop& desktop, WindowId parent, const char* title, HookRef hook) {
-  const WindowId dialog = desktop.Add("#32770", title, parent);
-  if (hook != 0) desktop.SetProperty(dialog, "WDIcon_hook", hook);
-  return dialog;
-}
 
 struct AttachCase {
   const char* name;

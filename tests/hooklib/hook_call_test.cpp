@@ -33,6 +33,10 @@ struct Call {
 };
 
 struct FakeHookPort {
+  std::uintptr_t NoticeTarget() {
+    ++targetLookups;
+    return dialog;
+  }
   void Post(std::uintptr_t target, unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
     posts.push_back({target, message, wParam, lParam});
   }
@@ -41,6 +45,8 @@ struct FakeHookPort {
     return kNextResult;
   }
   static constexpr std::intptr_t kNextResult = 0x5EED;
+  std::uintptr_t dialog = 0;  // where the notices go
+  int targetLookups = 0;      // only a notice that is due may pay for finding its target
   std::vector<struct Post> posts;
   std::vector<Call> calls;
 };
@@ -77,10 +83,13 @@ TEST_P(HookCall, PostsTheNoticeOnlyForSetIconAndAlwaysPassesTheCallOn) {
   const Record before = record;
   const std::intptr_t lParam = c.withRecord ? AddressOf(record) : 0;
   FakeHookPort port;
+  port.dialog = c.hostDialog;
 
-  const auto result = HandleHookCall<Record>(port, c.hostDialog, c.code, std::uintptr_t{1}, lParam);
+  const auto result = HandleHookCall<Record>(port, c.code, std::uintptr_t{1}, lParam);
 
   EXPECT_EQ(result, FakeHookPort::kNextResult);
+  const bool setIcon = c.code >= 0 && c.withRecord && c.message == 0x80;
+  EXPECT_EQ(port.targetLookups, setIcon ? 1 : 0);
   EXPECT_EQ(port.calls, (std::vector<Call>{{c.code, 1, lParam}}));
   if (c.notice) {
     EXPECT_EQ(port.posts, (std::vector<Post>{{kHostDialog, 0x0F, 0x1234, 0x80}}));
@@ -95,11 +104,12 @@ INSTANTIATE_TEST_SUITE_P(Calls, HookCall, testing::ValuesIn(kHookCases),
 
 TEST(HookCall, EverySetIconGivesItsOwnNotice) {
   FakeHookPort port;
+  port.dialog = kHostDialog;
   Record first{0, 0, 0, 0x80, kWindow};
   Record child{0, 0, 0, 0x80, reinterpret_cast<void*>(std::uintptr_t{0x5678})};
-  HandleHookCall<Record>(port, kHostDialog, 0, std::uintptr_t{0}, AddressOf(first));
-  HandleHookCall<Record>(port, kHostDialog, 0, std::uintptr_t{0}, AddressOf(first));
-  HandleHookCall<Record>(port, kHostDialog, 0, std::uintptr_t{0}, AddressOf(child));
+  HandleHookCall<Record>(port, 0, std::uintptr_t{0}, AddressOf(first));
+  HandleHookCall<Record>(port, 0, std::uintptr_t{0}, AddressOf(first));
+  HandleHookCall<Record>(port, 0, std::uintptr_t{0}, AddressOf(child));
 
   EXPECT_EQ(port.posts, (std::vector<Post>{{kHostDialog, 0x0F, 0x1234, 0x80},
                                            {kHostDialog, 0x0F, 0x1234, 0x80},

@@ -3,8 +3,10 @@
 // another one. The arming thread then pumps on through several ticks, with a vectored exception
 // handler watching and a second thread checking that it keeps answering. Every tick reads a
 // liveness value of a million digits (leading zeros, then the host's handle), so the cost of a
-// tick is measured too. Then the host goes, and each copy must leave the process within two
-// ticks; after that no tick may arrive at all.
+// tick is measured too. A copy whose dialog goes, or whose host takes its hook away (property
+// removed, hook gone, the host running on), leaves within two ticks; the others once the host
+// goes. After that no tick may arrive at all. First, on its own, a copy that the program frees
+// more often than it loaded it: it leaves at once, and no tick of it may follow.
 //
 //   hook_unload_wine <library>
 #include <windows.h>
@@ -44,6 +46,7 @@ enum class FreedBy {
   kOtherThread,      // FreeLibrary once on a second thread, as the system may do
   kArmingThreadEnd,  // the arming thread frees it and ends: its timer ends with it
   kDialogGone,       // freed on the arming thread; then the host's dialog goes, the host stays
+  kHookTakenAway,    // freed on the arming thread; then the host removes its hook and property
 };
 
 struct Case {
@@ -57,7 +60,13 @@ const Case kCases[] = {
     {L"FreedOnOtherThread", FreedBy::kOtherThread, true},
     {L"ArmingThreadEnds", FreedBy::kArmingThreadEnd, false},
     {L"HostDialogGone", FreedBy::kDialogGone, false},
+    {L"HostTookItsHookAway", FreedBy::kHookTakenAway, false},
 };
+
+// The cases whose copy attaches to a shell chain of its own, found first.
+bool HasOwnChain(const Case& c) {
+  return c.freedBy == FreedBy::kDialogGone || c.freedBy == FreedBy::kHookTakenAway;
+}
 
 struct Loaded {
   const Case* what;
@@ -172,6 +181,35 @@ bool LoadAndFree(const Case& c, const std::wstring& path) {
 // The library under test, from the command line.
 const char* g_libraryArgument = nullptr;
 
+// Runs first, alone in the process, so that every tick counted would be this copy's.
+TEST(HookUnloadWine, ACopyFreedMoreOftenThanLoadedOnTheArmingThreadLeavesAndTicksNoMore) {
+  AccessViolationGuard guard;
+  UniqueWindow hostMain(MakeWindow(L"host main"));
+  ASSERT_TRUE(hostMain);
+  ASSERT_TRUE(WriteHostWindow(contract::HookSettingsFile<wchar_t>, hostMain.Get()));
+  auto chain = ShellChain::Create({.dialogTitle = contract::DialogTitle<wchar_t>});
+  ASSERT_TRUE(chain != nullptr);
+  StoreHook(chain->dialog());
+  const std::wstring path =
+      CopyToTemp(WindowsPath(g_libraryArgument), L"hook-unload", L"OverFreed.dll");
+  HMODULE module = LoadLibraryW(path.c_str());
+  ASSERT_TRUE(module != nullptr);
+  Ticks armed;
+  Pump(kTickMs + 1500, armed);
+  EXPECT_GE(armed.count, 1) << "the copy did not arm its watchdog";
+
+  // The system's reference, then the watchdog's own.
+  EXPECT_TRUE(FreeLibrary(module));
+  EXPECT_TRUE(FreeLibrary(module));
+  EXPECT_TRUE(GetModuleHandleW(path.c_str()) == nullptr);
+  Ticks after;
+  Pump(2 * kTickMs + 1500, after);
+  std::printf("over-freed copy: %d ticks afterwards\n", after.count);
+  EXPECT_EQ(after.count, 0);
+  EXPECT_TRUE(AccessViolationGuard::count() == 0);
+  RemoveSettingsFile(contract::HookSettingsFile<wchar_t>);
+}
+
 TEST(HookUnloadWine, ArmedCopiesStayWhileTheHostLivesAndLeaveWithinTwoTicksOnceItIsGone) {
   AccessViolationGuard guard;
   const std::wstring library = WindowsPath(g_libraryArgument);
@@ -189,23 +227,29 @@ TEST(HookUnloadWine, ArmedCopiesStayWhileTheHostLivesAndLeaveWithinTwoTicksOnceI
   EXPECT_TRUE(chain != nullptr);
   if (chain == nullptr) return;
   StoreHook(chain->dialog());
-  // The copy whose dialog goes attaches to a chain of its own, found first once the other
-  // chain's tray is hidden.
-  std::unique_ptr<ShellChain> doomed;
+  // A copy with a chain of its own finds it first: the tray of the chain before is hidden.
+  ShellChain* front = chain.get();
+  std::unique_ptr<ShellChain> doomed, unhooked;
 
   std::vector<Loaded> loaded;
   for (const Case& c : kCases) {
     std::printf("load %ls\n", c.name);
-    if (c.freedBy == FreedBy::kDialogGone) {
-      chain->HideTray();
-      doomed = ShellChain::Create({.dialogTitle = contract::DialogTitle<wchar_t>});
-      EXPECT_TRUE(doomed != nullptr);
-      if (doomed != nullptr) StoreHook(doomed->dialog());
+    std::unique_ptr<ShellChain>& own = c.freedBy == FreedBy::kDialogGone ? doomed : unhooked;
+    if (HasOwnChain(c)) {
+      front->HideTray();
+      own = ShellChain::Create({.dialogTitle = contract::DialogTitle<wchar_t>});
+      ASSERT_TRUE(own != nullptr);
+      StoreHook(own->dialog());
+      front = own.get();
     }
     const std::wstring path =
         CopyToTemp(library, L"hook-unload", (std::wstring(c.name) + L".dll").c_str());
     EXPECT_TRUE(!path.empty());
     if (LoadAndFree(c, path)) loaded.push_back({&c, path});
+    // The host turns icon tracking off and goes on running.
+    if (c.freedBy == FreedBy::kHookTakenAway) {
+      RemovePropW(unhooked->dialog(), contract::HookProperty<wchar_t>);
+    }
     // Copies loaded together would give their references back at the same moment. Wine's
     // 32-bit loader under qemu-user crashes now and then when two libraries leave a process at
     // once from two pool threads (seen with two trivial libraries and nothing of ours in them);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "settings/text.h"
+#include "tests/hooklib/fake_desktop.h"
 
 namespace quillon {
 namespace {
@@ -23,11 +24,14 @@ struct FakeSettings {
   mutable std::vector<std::string> asked;
 };
 
+// Windows of the desktop exist until destroyed; `live` adds the host's main windows.
 class FakeWatchdogPort final : public WatchdogPort {
  public:
+  explicit FakeWatchdogPort(const test::FakeDesktop& desktop) : desktop_(desktop) {}
+
   bool IsWindow(std::uintptr_t window) override {
     checked.push_back(window);
-    return live.count(window) != 0;
+    return live.count(window) != 0 || desktop_.Exists(window);
   }
   void Unhook(std::uintptr_t hook) override {
     unhooked.push_back(hook);
@@ -42,15 +46,38 @@ class FakeWatchdogPort final : public WatchdogPort {
   std::vector<std::uintptr_t> checked;
   std::vector<std::uintptr_t> unhooked;
   std::vector<std::string> calls;  // everything but the window checks, in order
+
+ private:
+  const test::FakeDesktop& desktop_;
 };
 
 constexpr std::uintptr_t kHook = 0xB00C;
-constexpr std::uintptr_t kDialog = 0xD1A;
-constexpr WatchdogTarget kTarget{kHook, kDialog};
+constexpr std::uintptr_t kNewHook = 0xB00D;
 
-WatchdogStage Tick(FakeSettings& settings, FakeWatchdogPort& port, WatchdogStage stage) {
-  return WatchdogTick<FakeSettings, CTextA>(settings, port, kTarget, stage);
-}
+// One process's watchdog, armed for a host whose chain and dialog (with the hook property) are on
+// the desktop; the host's main window counts as alive while it is in `port.live`.
+struct Watchdog {
+  Watchdog() {
+    const test::Chain chain = test::AddChain(desktop);
+    target = {kHook, test::AddDialog(desktop, chain.taskSwitch, "Quillon", kHook)};
+    armedFor = target;
+  }
+  WatchdogStage Tick(WatchdogStage current) {
+    return WatchdogTick<FakeSettings, CTextA>(settings, port, desktop, target, current);
+  }
+  // The host ends its dialog and shell chain, and a new one appears with `title` and `hook`.
+  WatchdogTarget Restart(const char* title, HookRef hook) {
+    desktop.Destroy(firstTray());
+    const test::Chain chain = test::AddChain(desktop);
+    return {hook, test::AddDialog(desktop, chain.taskSwitch, title, hook)};
+  }
+  WindowId firstTray() const { return 0x10; }
+
+  test::FakeDesktop desktop;
+  FakeSettings settings{"77", {}};
+  FakeWatchdogPort port{desktop};
+  WatchdogTarget target, armedFor;
+};
 
 struct TickCase {
   const char* name;
@@ -78,11 +105,13 @@ class WatchdogTickCase : public testing::TestWithParam<TickCase> {};
 
 TEST_P(WatchdogTickCase, RemovesTheHookUnlessTheValueNamesALiveWindow) {
   const TickCase& c = GetParam();
-  FakeSettings settings{c.stored, {}};
-  FakeWatchdogPort port;
-  port.live = {123, 0xFFFFFFFFu, kDialog};
+  Watchdog w;
+  w.settings.stored = c.stored;
+  w.port.live = {123, 0xFFFFFFFFu};
+  FakeSettings& settings = w.settings;
+  FakeWatchdogPort& port = w.port;
 
-  const WatchdogStage after = Tick(settings, port, WatchdogStage::kWatching);
+  const WatchdogStage after = w.Tick(WatchdogStage::kWatching);
 
   EXPECT_EQ(settings.asked, std::vector<std::string>{"Options\\Windows\\Main|Handle"});
   if (c.checkedWindow) {
@@ -104,65 +133,172 @@ INSTANTIATE_TEST_SUITE_P(Values, WatchdogTickCase, testing::ValuesIn(kTickCases)
                          [](const auto& param) { return std::string(param.param.name); });
 
 TEST(WatchdogTick, HostGoneAsksForTheRemovalOnceThenStopsAndLetsTheModuleGo) {
-  FakeSettings settings{"77", {}};
-  FakeWatchdogPort port;
-  port.live = {kDialog};
+  Watchdog w;
 
-  WatchdogStage stage = Tick(settings, port, WatchdogStage::kWatching);
+  WatchdogStage stage = w.Tick(WatchdogStage::kWatching);
   EXPECT_EQ(stage, WatchdogStage::kRetiring);
-  EXPECT_EQ(port.calls, std::vector<std::string>{"unhook"});
+  EXPECT_EQ(w.port.calls, std::vector<std::string>{"unhook"});
 
   // The host coming back changes nothing now: the removal has been asked for.
-  port.live.insert(77);
-  stage = Tick(settings, port, stage);
+  w.port.live.insert(77);
+  stage = w.Tick(stage);
   EXPECT_EQ(stage, WatchdogStage::kRetired);
-  EXPECT_EQ(port.calls, (std::vector<std::string>{"unhook", "stop timer", "release module"}));
-  EXPECT_EQ(settings.asked.size(), 1u) << "a retiring tick reads no settings";
+  EXPECT_EQ(w.port.calls, (std::vector<std::string>{"unhook", "stop timer", "release module"}));
+  EXPECT_EQ(w.settings.asked.size(), 1u) << "a retiring tick reads no settings";
 
-  stage = Tick(settings, port, stage);
+  stage = w.Tick(stage);
   EXPECT_EQ(stage, WatchdogStage::kRetired);
-  EXPECT_EQ(port.calls.size(), 3u);
-  EXPECT_EQ(settings.asked.size(), 1u);
+  EXPECT_EQ(w.port.calls.size(), 3u);
+  EXPECT_EQ(w.settings.asked.size(), 1u);
 }
 
-TEST(WatchdogTick, HostAliveButDialogGoneRetiresWithoutTouchingTheHook) {
-  FakeSettings settings{"77", {}};
-  FakeWatchdogPort port;
-  port.live = {77};
-
-  WatchdogStage stage = Tick(settings, port, WatchdogStage::kWatching);
-  EXPECT_EQ(stage, WatchdogStage::kRetiring);
-  EXPECT_EQ(port.checked, (std::vector<std::uintptr_t>{77, kDialog}));
-  stage = Tick(settings, port, stage);
-  EXPECT_EQ(stage, WatchdogStage::kRetired);
-  EXPECT_EQ(port.calls, (std::vector<std::string>{"stop timer", "release module"}));
-}
-
-TEST(WatchdogTick, HostAndDialogAliveKeepWatching) {
-  FakeSettings settings{"77", {}};
-  FakeWatchdogPort port;
-  port.live = {77, kDialog};
+TEST(WatchdogTick, HostAndDialogAliveWithTheHookInPlaceKeepWatching) {
+  Watchdog w;
+  w.port.live = {77};
   WatchdogStage stage = WatchdogStage::kWatching;
-  for (int i = 0; i < 3; ++i) stage = Tick(settings, port, stage);
+  for (int i = 0; i < 3; ++i) stage = w.Tick(stage);
   EXPECT_EQ(stage, WatchdogStage::kWatching);
-  EXPECT_TRUE(port.calls.empty());
-  EXPECT_EQ(settings.asked.size(), 3u);
+  EXPECT_TRUE(w.port.calls.empty());
+  EXPECT_EQ(w.settings.asked.size(), 3u);
+  EXPECT_EQ(w.target, w.armedFor);
+}
+
+// The host alive (it was restarted, or its dialog went alone): what the tick finds when it walks
+// again decides whether it follows or retires; it never removes a hook.
+struct DialogGoneCase {
+  const char* name;
+  // Changes the desktop; returns the target to follow, or nothing when the watchdog retires.
+  std::optional<WatchdogTarget> (*change)(Watchdog&);
+};
+
+const DialogGoneCase kDialogGoneCases[] = {
+    {"RestartedHostIsFollowed",
+     [](Watchdog& w) -> std::optional<WatchdogTarget> { return w.Restart("Quillon", kNewHook); }},
+    {"OnlyTheDialogWentAndNoneCameBack",
+     [](Watchdog& w) -> std::optional<WatchdogTarget> {
+       w.desktop.Destroy(w.target.hostDialog);
+       return std::nullopt;
+     }},
+    {"NothingAtAll",
+     [](Watchdog& w) -> std::optional<WatchdogTarget> {
+       w.desktop.Destroy(w.firstTray());
+       return std::nullopt;
+     }},
+    {"NewDialogWithoutTheProperty",
+     [](Watchdog& w) -> std::optional<WatchdogTarget> {
+       w.Restart("Quillon", 0);
+       return std::nullopt;
+     }},
+    {"NewDialogIsTheAlternativeOne",
+     [](Watchdog& w) -> std::optional<WatchdogTarget> {
+       w.Restart("Wendril", kNewHook);
+       return std::nullopt;
+     }},
+    {"NewDialogBehindAHiddenTray",
+     [](Watchdog& w) -> std::optional<WatchdogTarget> {
+       w.desktop.Destroy(w.firstTray());
+       test::AddDialog(w.desktop, test::AddChain(w.desktop, false).taskSwitch, "Quillon", 0xB0FF);
+       const test::Chain chain = test::AddChain(w.desktop);
+       return WatchdogTarget{kNewHook,
+                             test::AddDialog(w.desktop, chain.taskSwitch, "Quillon", kNewHook)};
+     }},
+};
+
+class WatchdogDialogGone : public testing::TestWithParam<DialogGoneCase> {};
+
+TEST_P(WatchdogDialogGone, FollowsARestartedHostOrRetiresWithoutTouchingTheHook) {
+  Watchdog w;
+  w.port.live = {77};
+  const std::optional<WatchdogTarget> followed = GetParam().change(w);
+
+  WatchdogStage stage = w.Tick(WatchdogStage::kWatching);
+  if (followed) {
+    EXPECT_EQ(stage, WatchdogStage::kWatching);
+    EXPECT_EQ(w.target, *followed);
+    stage = w.Tick(stage);
+    EXPECT_EQ(stage, WatchdogStage::kWatching);
+    EXPECT_TRUE(w.port.calls.empty());
+    // From now on it is the new host's hook that goes when the host does.
+    w.port.live.clear();
+    EXPECT_EQ(w.Tick(stage), WatchdogStage::kRetiring);
+    EXPECT_EQ(w.port.unhooked, std::vector<std::uintptr_t>{followed->hook});
+  } else {
+    EXPECT_EQ(stage, WatchdogStage::kRetiring);
+    EXPECT_EQ(w.Tick(stage), WatchdogStage::kRetired);
+    EXPECT_EQ(w.port.calls, (std::vector<std::string>{"stop timer", "release module"}));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, WatchdogDialogGone, testing::ValuesIn(kDialogGoneCases),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST(WatchdogTick, ARestartedHostIsNotLookedForWhileTheLivenessValueFails) {
+  Watchdog w;
+  w.Restart("Quillon", kNewHook);
+  EXPECT_EQ(w.Tick(WatchdogStage::kWatching), WatchdogStage::kRetiring);
+  EXPECT_EQ(w.port.unhooked, std::vector<std::uintptr_t>{kHook});
+  EXPECT_EQ(w.target, w.armedFor);
+}
+
+// The host goes on running; the dialog's property tells whether the hook is still its own.
+struct PropertyCase {
+  const char* name;
+  HookRef stored;
+  bool keepsWatching;
+};
+
+const PropertyCase kPropertyCases[] = {
+    {"StillTheHook", kHook, true},
+    {"Removed", 0, false},
+    {"AnotherHook", kNewHook, false},
+};
+
+class WatchdogHookProperty : public testing::TestWithParam<PropertyCase> {};
+
+TEST_P(WatchdogHookProperty, AHookTheHostTookAwayLetsTheLibraryGoWithoutAnUnhook) {
+  const PropertyCase& c = GetParam();
+  Watchdog w;
+  w.port.live = {77};
+  w.desktop.SetProperty(w.target.hostDialog, "WDIcon_hook", c.stored);
+
+  WatchdogStage stage = w.Tick(WatchdogStage::kWatching);
+  if (c.keepsWatching) {
+    EXPECT_EQ(stage, WatchdogStage::kWatching);
+    EXPECT_TRUE(w.port.calls.empty());
+    return;
+  }
+  EXPECT_EQ(stage, WatchdogStage::kRetiring);
+  EXPECT_EQ(w.Tick(stage), WatchdogStage::kRetired);
+  EXPECT_EQ(w.port.calls, (std::vector<std::string>{"stop timer", "release module"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, WatchdogHookProperty, testing::ValuesIn(kPropertyCases),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST(WatchdogTick, ARetiredWatchdogStaysRetiredWhateverComesBack) {
+  Watchdog w;
+  w.port.live = {77};
+  w.Restart("Quillon", kNewHook);
+  EXPECT_EQ(w.Tick(WatchdogStage::kRetired), WatchdogStage::kRetired);
+  EXPECT_TRUE(w.port.calls.empty());
+  EXPECT_TRUE(w.settings.asked.empty());
+  EXPECT_EQ(w.target, w.armedFor);
 }
 
 TEST(WatchdogTick, RetiringWaitsWhileAHookCallIsStillRunning) {
-  FakeSettings settings{std::nullopt, {}};
-  FakeWatchdogPort port;
-  port.inFlight = true;
-  WatchdogStage stage = Tick(settings, port, WatchdogStage::kRetiring);
-  stage = Tick(settings, port, stage);
+  Watchdog w;
+  w.settings.stored.reset();
+  w.port.inFlight = true;
+  WatchdogStage stage = w.Tick(WatchdogStage::kRetiring);
+  stage = w.Tick(stage);
   EXPECT_EQ(stage, WatchdogStage::kRetiring);
-  EXPECT_TRUE(port.calls.empty());
+  EXPECT_TRUE(w.port.calls.empty());
 
-  port.inFlight = false;
-  stage = Tick(settings, port, stage);
+  w.port.inFlight = false;
+  stage = w.Tick(stage);
   EXPECT_EQ(stage, WatchdogStage::kRetired);
-  EXPECT_EQ(port.calls, (std::vector<std::string>{"stop timer", "release module"}));
-  EXPECT_TRUE(settings.asked.empty());
+  EXPECT_EQ(w.port.calls, (std::vector<std::string>{"stop timer", "release module"}));
+  EXPECT_TRUE(w.settings.asked.empty());
 }
 
 }  // namespace
