@@ -1,7 +1,8 @@
 // QuillonIconFlipper: a small 32-bit program whose windows keep changing their icons, each change
 // sent by the window's own thread (that is when the window-procedure-return hook runs for it).
-// Prints one line per window at start, so that a log reader can match the host's notices, and one
-// line per fault (the hook library runs inside it); ends with exit code 3 after any fault.
+// Prints one line per window at start, so that a log reader can match the host's notices, one line
+// per round of changes (two WM_SETICON per window), and one line per fault (the hook library runs
+// inside it); ends with exit code 3 after any fault.
 //   QuillonIconFlipper [--seconds N] [--windows N] [--period-ms N]
 #include <windows.h>
 
@@ -154,6 +155,9 @@ int main() {
                        reinterpret_cast<LPARAM>(icon.small_icon.Get()));
       }
       ++changes;
+      // One line per round, so that a reader can tell how many notices the round was worth.
+      std::printf("flipper: round %u\n", changes);
+      std::fflush(stdout);
       ReportNewFaults(faults_reported);
       continue;
     }

@@ -154,6 +154,10 @@ int StandinHost::Run() {
 
   MSG msg;
   while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    // Once the main window is gone the host is ending: WM_QUIT comes only when no other posted
+    // message waits, so a steady stream of notices would keep it here, serving them (and
+    // starting Sidecar64 again once that has seen the dead handle and ended) instead of ending.
+    if (!::IsWindow(main_window_.Get())) break;
     // The notice is posted, so it comes through here; it is not a real paint request.
     if (msg.hwnd == shell_->dialog() && msg.message == contract::kNoticeMessage &&
         msg.lParam == contract::kNoticeLParam) {

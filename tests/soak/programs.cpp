@@ -37,6 +37,8 @@ bool Program::Start(ULONGLONG now, Faults& faults) {
     return false;
   }
   log_ = spec_.flipper ? std::make_unique<LogTail>(log) : nullptr;
+  flipper_windows_.clear();
+  rounds_.clear();
   state_ = State::kStarting;
   since_ = now;
   windows_.clear();
@@ -52,8 +54,10 @@ void Program::Close(ULONGLONG now) {
 
 void Program::ReadFlipperLog(Faults& faults) {
   if (!log_) return;
+  const ULONGLONG now = ::GetTickCount64();
   for (const std::string& line : log_->NewLines()) {
     if (line.rfind("flipper: fault", 0) == 0) Fault(faults, line);
+    if (line.rfind("flipper: round ", 0) == 0) rounds_.push_back(now);
   }
 }
 
@@ -69,6 +73,7 @@ void Program::Poll(ULONGLONG now, Faults& faults) {
         state_ = State::kStopped;
       } else if (!(windows_ = process_.VisibleWindows()).empty()) {
         state_ = State::kRunning;
+        if (spec_.flipper) flipper_windows_ = windows_;
         windows_read_ = now;
       } else if (now - since_ > kShowLimitMs) {
         Fault(faults, "showed no window within 30 s");
@@ -109,6 +114,14 @@ void Program::Kill() {
   process_.Kill(1);
   windows_.clear();
   state_ = State::kStopped;
+}
+
+unsigned Program::RoundsBetween(ULONGLONG from, ULONGLONG to) const {
+  unsigned count = 0;
+  for (ULONGLONG at : rounds_) {
+    if (at >= from && at <= to) ++count;
+  }
+  return count;
 }
 
 }  // namespace quillon::soak

@@ -49,6 +49,11 @@ class Program {
   const std::vector<HWND>& windows() const { return windows_; }
   DWORD ProcessId() const { return process_.ProcessId(); }
   HANDLE Handle() const { return process_.Handle(); }
+  // A flipper's windows in its current (or latest) run, and how many rounds of icon changes
+  // (two WM_SETICON per window each) it reported between two moments (GetTickCount64, as the
+  // soak read them).
+  const std::vector<HWND>& flipper_windows() const { return flipper_windows_; }
+  unsigned RoundsBetween(ULONGLONG from, ULONGLONG to) const;
   unsigned starts() const { return starts_; }
   unsigned closes() const { return closes_; }
 
@@ -67,6 +72,8 @@ class Program {
   ULONGLONG since_ = 0;
   ULONGLONG windows_read_ = 0;
   std::vector<HWND> windows_;
+  std::vector<HWND> flipper_windows_;
+  std::vector<ULONGLONG> rounds_;  // when each round's line was read
   unsigned starts_ = 0;
   unsigned closes_ = 0;
 };

@@ -201,6 +201,7 @@ void Soak::StartHost() {
   expectations_.clear();
   expected_windows_.clear();
   last_notice_.clear();
+  counted_notices_.clear();
   host_running_at_ = 0;
   host_ended_ = false;
   std::printf("[%7.1f s] host #%u starting\n", Seconds(), host_lives_);
@@ -209,6 +210,7 @@ void Soak::StartHost() {
 
 void Soak::EndHost(bool clean) {
   PollHost();  // the notices it logged before it ends still count
+  CountNotices(::GetTickCount64());
   host_ended_ = true;
   if (!clean) {
     host_->Kill();

@@ -1,4 +1,5 @@
 // What the soak checks while it runs and at its end.
+#include <algorithm>
 #include <cstdio>
 
 #include "host/client/win32_assistant_process.h"
@@ -19,6 +20,8 @@ constexpr ULONGLONG kSidecarBackLimitMs = 30000;
 // by then, with room to spare.
 constexpr ULONGLONG kStrayAfterMs = 15000;
 constexpr ULONGLONG kHostStartLimitMs = 30000;
+// Rounds of icon changes this close to a host's start or end may fall either side of it.
+constexpr ULONGLONG kCountMarginMs = 3000;
 constexpr ULONGLONG kSidecarSettleMs = 3000;
 
 std::string Hex(HWND window) {
@@ -132,6 +135,9 @@ void Soak::OnHostLine(const HostLine& line) {
       if (line.kind == HostLineKind::kNotice) {
         ++notices_total_;
         last_notice_[window] = now;
+        if (host_running_at_ != 0 && now >= host_running_at_ + kCountMarginMs) {
+          ++counted_notices_[window];
+        }
         for (auto it = expectations_.begin(); it != expectations_.end();) {
           if (it->window == window && it->host == host_->number()) {
             ++notices_received_;
@@ -219,6 +225,29 @@ void Soak::CheckNotices() {
       Lost("flipper window " + Hex(window) + ": no notice for 30 s in host #" +
            std::to_string(host_->number()) + "'s life");
       last->second = now;
+    }
+  }
+}
+
+// Every icon change a flipper made while the host ran reached it: each round is two WM_SETICON
+// per window, each worth a notice.
+void Soak::CountNotices(ULONGLONG end_at) {
+  if (!host_ || host_running_at_ == 0 || host_ended_) return;
+  const ULONGLONG from = host_running_at_ + kCountMarginMs;
+  if (end_at < from + kCountMarginMs) return;
+  const ULONGLONG to = end_at - kCountMarginMs;
+  for (Program* flipper : Flippers()) {
+    const std::uint64_t expected = 2ull * flipper->RoundsBetween(from, to);
+    if (expected == 0) continue;
+    for (HWND window : flipper->flipper_windows()) {
+      const std::uint64_t got = counted_notices_[window];
+      changes_expected_ += expected;
+      changes_noticed_ += std::min(got, expected);
+      if (got < expected) {
+        Lost("host #" + std::to_string(host_->number()) + ": flipper window " + Hex(window) +
+             " changed its icons " + std::to_string(expected) + " times while the host ran, " +
+             std::to_string(got) + " notices reached it");
+      }
     }
   }
 }

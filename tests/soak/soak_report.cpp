@@ -45,6 +45,10 @@ void Soak::Summary() const {
       "notices:            %u expected after host and flipper starts, %u received, %u "
       "dropped (window or host gone first); %u gaps of 30 s; %llu notices in all\n",
       notices_expected_, notices_received_, notices_dropped_, notice_gaps_, n(notices_total_));
+  std::printf(
+      "icon changes:       %llu made by flippers while a host ran (3 s margins), %llu of them "
+      "noticed\n",
+      n(changes_expected_), n(changes_noticed_));
   unsigned starts = 0, closes = 0;
   for (const auto& program : programs_) {
     starts += program->starts();
