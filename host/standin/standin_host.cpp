@@ -162,6 +162,9 @@ int StandinHost::Run() {
     if (msg.hwnd == shell_->dialog() && msg.message == contract::kNoticeMessage &&
         msg.lParam == contract::kNoticeLParam) {
       OnNotice(reinterpret_cast<HWND>(msg.wParam));
+      // WM_TIMER too comes only when no posted message waits: while notices keep coming, the
+      // tick (stop file, time limit, Sidecar64's check, the window list) is due by the clock.
+      if (::GetTickCount64() - last_tick_ >= kTickMs) OnTick();
       continue;
     }
     if (msg.hwnd == main_window_.Get() && msg.message == WM_TIMER && msg.wParam == kTickTimer) {
@@ -194,6 +197,7 @@ void StandinHost::OnNotice(HWND window) {
 
 void StandinHost::OnTick() {
   const ULONGLONG now = ::GetTickCount64();
+  last_tick_ = now;
   if (deadline_ != 0 && now >= deadline_) {
     LogLine(L"host       time limit reached");
     ::DestroyWindow(main_window_.Get());

@@ -201,7 +201,7 @@ void Soak::StartHost() {
   expectations_.clear();
   expected_windows_.clear();
   last_notice_.clear();
-  counted_notices_.clear();
+  notice_times_.clear();
   host_running_at_ = 0;
   host_ended_ = false;
   std::printf("[%7.1f s] host #%u starting\n", Seconds(), host_lives_);

@@ -99,10 +99,10 @@ class Soak {
   RequestLoop requests_;
 
   std::vector<Expectation> expectations_;
-  std::map<HWND, ULONGLONG> last_notice_;          // per flipper window, in the current host's life
-  std::set<HWND> expected_windows_;                // with an open expectation for the current host
-  std::map<HWND, std::uint64_t> counted_notices_;  // in the current life, past its first seconds
-  std::uint64_t changes_expected_ = 0, changes_noticed_ = 0;
+  std::map<HWND, ULONGLONG> last_notice_;  // per flipper window, in the current host's life
+  std::set<HWND> expected_windows_;        // with an open expectation for the current host
+  std::map<HWND, std::vector<ULONGLONG>> notice_times_;  // in the current host's life
+  std::uint64_t changes_expected_ = 0, changes_noticed_ = 0, notices_counted_ = 0;
   unsigned notices_expected_ = 0, notices_received_ = 0, notices_dropped_ = 0;
   unsigned notice_gaps_ = 0;
   std::uint64_t notices_total_ = 0;

@@ -22,6 +22,7 @@ constexpr ULONGLONG kStrayAfterMs = 15000;
 constexpr ULONGLONG kHostStartLimitMs = 30000;
 // Rounds of icon changes this close to a host's start or end may fall either side of it.
 constexpr ULONGLONG kCountMarginMs = 3000;
+constexpr ULONGLONG kNoticeLagMs = 500;
 constexpr ULONGLONG kSidecarSettleMs = 3000;
 
 std::string Hex(HWND window) {
@@ -135,9 +136,7 @@ void Soak::OnHostLine(const HostLine& line) {
       if (line.kind == HostLineKind::kNotice) {
         ++notices_total_;
         last_notice_[window] = now;
-        if (host_running_at_ != 0 && now >= host_running_at_ + kCountMarginMs) {
-          ++counted_notices_[window];
-        }
+        notice_times_[window].push_back(now);
         for (auto it = expectations_.begin(); it != expectations_.end();) {
           if (it->window == window && it->host == host_->number()) {
             ++notices_received_;
@@ -240,9 +239,14 @@ void Soak::CountNotices(ULONGLONG end_at) {
     const std::uint64_t expected = 2ull * flipper->RoundsBetween(from, to);
     if (expected == 0) continue;
     for (HWND window : flipper->flipper_windows()) {
-      const std::uint64_t got = counted_notices_[window];
+      // A round's notices are read a moment after its line: up to half a second is allowed.
+      std::uint64_t got = 0;
+      for (ULONGLONG at : notice_times_[window]) {
+        if (at >= from && at <= to + kNoticeLagMs) ++got;
+      }
       changes_expected_ += expected;
       changes_noticed_ += std::min(got, expected);
+      notices_counted_ += got;
       if (got < expected) {
         Lost("host #" + std::to_string(host_->number()) + ": flipper window " + Hex(window) +
              " changed its icons " + std::to_string(expected) + " times while the host ran, " +

@@ -47,8 +47,11 @@ void Soak::Summary() const {
       notices_expected_, notices_received_, notices_dropped_, notice_gaps_, n(notices_total_));
   std::printf(
       "icon changes:       %llu made by flippers while a host ran (3 s margins), %llu of them "
-      "noticed\n",
-      n(changes_expected_), n(changes_noticed_));
+      "noticed; %llu notices for them (%.2f per change: more than 1 means duplicates)\n",
+      n(changes_expected_), n(changes_noticed_), n(notices_counted_),
+      changes_expected_ == 0
+          ? 0.0
+          : static_cast<double>(notices_counted_) / static_cast<double>(changes_expected_));
   unsigned starts = 0, closes = 0;
   for (const auto& program : programs_) {
     starts += program->starts();
