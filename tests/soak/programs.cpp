@@ -11,7 +11,7 @@ std::vector<ProgramSpec> WinePrograms() {
       const std::wstring width = std::wstring(folder) == L"syswow64" ? L" (32-bit)" : L" (64-bit)";
       programs.push_back({name + width,
                           std::wstring(L"C:\\windows\\") + folder + L"\\" + name + L".exe", L"",
-                          false});
+                          false, 1});
     }
   }
   return programs;
@@ -71,7 +71,7 @@ void Program::Poll(ULONGLONG now, Faults& faults) {
         Fault(faults,
               "ended before it showed a window, exit code " + std::to_string(process_.ExitCode()));
         state_ = State::kStopped;
-      } else if (!(windows_ = process_.VisibleWindows()).empty()) {
+      } else if ((windows_ = process_.VisibleWindows()).size() >= spec_.windows) {
         state_ = State::kRunning;
         if (spec_.flipper) flipper_windows_ = windows_;
         windows_read_ = now;

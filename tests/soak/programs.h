@@ -20,6 +20,7 @@ struct ProgramSpec {
   std::wstring path;  // the image; Sidecar64 must answer this path for its windows
   std::wstring arguments;
   bool flipper = false;  // one of ours: logs its windows and its faults
+  std::size_t windows = 1;  // it counts as running once this many are shown
 };
 
 // Wine's programs that show a window within seconds under qemu: notepad, winemine, clock,

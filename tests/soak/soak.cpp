@@ -42,9 +42,9 @@ Soak::Soak(SoakConfig config)
   // Two windows each, new icons every 1.5 s, each change sent by the window's own thread.
   const std::wstring flipper_arguments = L"--seconds 99999 --windows 2 --period-ms 1500";
   programs_.push_back(std::make_unique<Program>(
-      ProgramSpec{L"flipper-B", flipper_exe_, flipper_arguments, true}, config_.out));
+      ProgramSpec{L"flipper-B", flipper_exe_, flipper_arguments, true, 2}, config_.out));
   programs_.push_back(std::make_unique<Program>(
-      ProgramSpec{L"flipper-A", flipper_exe_, flipper_arguments, true}, config_.out));
+      ProgramSpec{L"flipper-A", flipper_exe_, flipper_arguments, true, 2}, config_.out));
   ScheduleShape shape;
   shape.run_ms = config_.minutes * 60000u;
   shape.programs = static_cast<std::uint32_t>(programs_.size() - 1);  // flipper-A stays
