@@ -7,6 +7,23 @@ add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WIN
 # No runtime DLLs next to our binaries: libgcc, libstdc++ and winpthread are linked in.
 add_link_options(-static -static-libgcc -static-libstdc++)
 
+# Reproducible output: one commit gives the same bytes whatever folder it is built in and
+# whenever, so that anyone can check a signed binary against the sources (scripts/release,
+# tests/scripts/reproducible_test.sh).
+# - No PE time stamp (0): the loader does not need one, and a build time makes every build differ.
+# - Paths in debug information and __FILE__ relative to the source tree or, for generated files,
+#   the build tree, which is the compilation folder "." (the build tree may lie inside the source
+#   tree: the map given last is tried first).
+# - Static libraries with member dates and owners zeroed (ar's D modifier; Debian's ar does so by
+#   default, others may not).
+add_link_options(-Wl,--no-insert-timestamp)
+add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=
+                    -ffile-prefix-map=${CMAKE_BINARY_DIR}=.
+                    -ffile-prefix-map=${CMAKE_BINARY_DIR}/=)
+set(CMAKE_CXX_ARCHIVE_CREATE "<CMAKE_AR> qcD <TARGET> <LINK_FLAGS> <OBJECTS>")
+set(CMAKE_CXX_ARCHIVE_APPEND "<CMAKE_AR> qD <TARGET> <LINK_FLAGS> <OBJECTS>")
+set(CMAKE_CXX_ARCHIVE_FINISH "<CMAKE_RANLIB> -D <TARGET>")
+
 # GoogleTest for Windows, built from Debian's sources with the posix-thread compilers.
 if(BUILD_TESTING)
   set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
@@ -43,6 +60,8 @@ endfunction()
 # Ship a deliverable into DIST_DIR, stripped, with its debug symbols beside it in <file>.debug,
 # which the stripped image names in its .gnu_debuglink section (docs/integration.md: reading a
 # crash address). -g does not change the code generated, only what the .debug file holds.
+# objcopy writes a PE time stamp of its own into both files: the current time unless
+# SOURCE_DATE_EPOCH names one, so it is given the linker's 0 (see "Reproducible output" above).
 #   quillon_ship(<target> [DEBUG_INFO_FROM <static library> ...])
 function(quillon_ship target)
   cmake_parse_arguments(ARG "" "" "DEBUG_INFO_FROM" ${ARGN})
@@ -52,9 +71,11 @@ function(quillon_ship target)
     target_compile_options(${compiled} PRIVATE -g)
   endforeach()
   add_custom_command(TARGET ${target} POST_BUILD
-                     COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:${target}>
+                     COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0
+                             ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:${target}>
                              $<TARGET_FILE_NAME:${target}>.debug
-                     COMMAND ${CMAKE_OBJCOPY} --strip-all
+                     COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0
+                             ${CMAKE_OBJCOPY} --strip-all
                              --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug
                              $<TARGET_FILE_NAME:${target}>
                      WORKING_DIRECTORY ${DIST_DIR} VERBATIM)

@@ -1,13 +1,11 @@
 // The decision of the hook procedure, apart from the Win32 entry point so that it can be tested
 // with a fake port. It sits on the return path of every window procedure of every hooked thread:
-// no allocation, no lock, no call but the call of the next hook; only a WM_SETICON pays for
-// finding the notice's target and posting the notice.
+// no allocation, no lock, no call but the call of the next hook; only a WM_SETICON pays for the
+// notice (notice_target.h).
 #pragma once
 
 #include <cstdint>
 #include <type_traits>
-
-#include "host/contract.h"
 
 namespace quillon {
 
@@ -23,21 +21,15 @@ constexpr std::uintptr_t HandleWord(Handle handle) noexcept {
 }
 
 // Record: the system's CWPRETSTRUCT (or a twin with `message` and `hwnd`).
-// Port: NoticeTarget() (the host's dialog, or 0; asked only when a notice is due), Post(target,
-// message, wParam, lParam) and CallNext(code, wParam, lParam).
-// Posts the icon-change notice to the host's dialog when a window has processed WM_SETICON;
-// always passes the call on unchanged and returns what the next hook returns.
+// Port: PostNotice(window) (posts the icon-change notice for `window` to the host's dialog, if
+// there is one) and CallNext(code, wParam, lParam).
+// Posts the notice when a window has processed WM_SETICON; always passes the call on unchanged
+// and returns what the next hook returns.
 template <class Record, class Port, class WParam, class LParam>
 auto HandleHookCall(Port& port, int code, WParam wParam, LParam lParam) noexcept {
   if (code >= 0 && lParam != 0) {
     const auto* record = reinterpret_cast<const Record*>(lParam);
-    if (record->message == kSetIconMessage) {
-      const std::uintptr_t hostDialog = port.NoticeTarget();
-      if (hostDialog != 0) {
-        port.Post(hostDialog, contract::kNoticeMessage, HandleWord(record->hwnd),
-                  contract::kNoticeLParam);
-      }
-    }
+    if (record->message == kSetIconMessage) port.PostNotice(HandleWord(record->hwnd));
   }
   return port.CallNext(code, wParam, lParam);
 }

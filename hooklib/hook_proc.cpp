@@ -10,23 +10,20 @@
 
 namespace {
 
-// What HookProc may call: the next hook on every call; for a WM_SETICON, the search for the
-// host's dialog and the post of the notice.
+// What HookProc may call: the next hook on every call; for a WM_SETICON, the post of the notice
+// and, when that fails, the search for the host's dialog.
 struct Win32HookPort {
-  std::uintptr_t NoticeTarget() noexcept {
-    return quillon::ResolveNoticeTarget(*this, g_hHostDlg, g_dwLastWalkTime);
+  bool PostNotice(std::uintptr_t window) noexcept {
+    return quillon::PostNotice(*this, g_hHostDlg, g_dwLastWalkTime, window);
   }
-  static bool IsWindow(std::uintptr_t window) noexcept {
-    return ::IsWindow(quillon::ToHwnd(window)) != 0;
+  static bool Post(std::uintptr_t target, unsigned message, std::uintptr_t wParam,
+                   std::intptr_t lParam) noexcept {
+    return PostMessageA(quillon::ToHwnd(target), message, wParam, lParam) != 0;
   }
   static std::uint32_t NowMs() noexcept { return GetTickCount(); }
   static quillon::WindowId FindHostDialog() noexcept {
     quillon::Win32AttachPort tree(TimerProc);
     return quillon::WalkToHost(tree).hostDialog;
-  }
-  static void Post(std::uintptr_t target, unsigned message, std::uintptr_t wParam,
-                   std::intptr_t lParam) noexcept {
-    PostMessageA(reinterpret_cast<HWND>(target), message, wParam, lParam);
   }
   static LRESULT CallNext(int code, WPARAM wParam, LPARAM lParam) noexcept {
     return CallNextHookEx(nullptr, code, wParam, lParam);

@@ -4,7 +4,7 @@
 #   include/host/...                      lib/x86|x64/libhost_client.a       (client/CMakeLists.txt)
 #   lib/cmake/QuillonCompanions/          package config, version, client targets per architecture
 #   src/client/                           the client's sources, for hosts built with other compilers
-#   examples/minimal_host/                docs/integration.md   CHANGELOG.md
+#   examples/minimal_host/                docs/integration.md   CHANGELOG.md   LICENSE
 if(NOT WIN32)
   return()
 endif()
@@ -18,9 +18,11 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/QuillonCompanionsConfigVersion.cmake
 
 install(FILES ${CMAKE_BINARY_DIR}/generated/host/version.h DESTINATION include/host)
 install(DIRECTORY client/ DESTINATION src/client)
+# The client's sources built on their own take the release's version from this header.
+install(FILES ${CMAKE_BINARY_DIR}/generated/host/version.h DESTINATION src/client/include/host)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/minimal_host DESTINATION examples)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/integration.md DESTINATION docs)
-install(FILES ${PROJECT_SOURCE_DIR}/CHANGELOG.md DESTINATION .)
+install(FILES ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
 
 # The deliverables are defined in folders added after this one: look for them once the whole
 # tree is read.

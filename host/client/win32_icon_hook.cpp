@@ -1,5 +1,6 @@
 #include "host/client/win32_icon_hook.h"
 
+#include "host/client/win32_library_update.h"
 #include "host/contract.h"
 
 namespace quillon {
@@ -25,6 +26,9 @@ HookStatus IconHook::Install(HWND dialog, const std::wstring& library_path) {
   if (hook_) return HookStatus::kAlreadyInstalled;
   if (dialog == nullptr || !::IsWindow(dialog)) return HookStatus::kNoDialog;
   if (FindHostDialog() != dialog) return HookStatus::kDialogNotFound;
+  // The system keeps HookProc as an offset into the library; a program holding an old copy
+  // under this path would get that offset applied to the old copy's code.
+  if (!CheckOldCopies(library_path).SafeToInstall()) return HookStatus::kOldLibraryInUse;
 
   UniqueModule library(::LoadLibraryW(library_path.c_str()));
   if (!library) return HookStatus::kLoadFailed;
@@ -75,6 +79,9 @@ const char* Describe(HookStatus status) {
       return "SetWindowsHookEx failed";
     case HookStatus::kPropertyFailed:
       return "cannot set the hook property";
+    case HookStatus::kOldLibraryInUse:
+      return "an old copy of the library with HookProc elsewhere is still in use; try again once "
+             "it has gone";
   }
   return "unknown";
 }

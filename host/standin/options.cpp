@@ -51,7 +51,7 @@ Options ParseOptions(const std::vector<std::wstring>& args) {
       return options;
     }
     if (!ok) {
-      options.error = L"bad value for " + name + L": " + value;
+      options.error.assign(L"bad value for ").append(name).append(L": ").append(value);
       return options;
     }
   }

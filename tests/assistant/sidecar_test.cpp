@@ -431,10 +431,13 @@ TEST_F(SidecarTest, EveryMessageFromAnotherProcessLeavesItServing) {
 
 // A liveness value of a million digits (leading zeros, then the live handle): a tick reads the
 // whole value, and a request that arrives meanwhile waits only for what is left of the tick.
+// The bound tells a few reads of the file (tens of milliseconds) from reads that grow with the
+// value (12 s), with room for a loaded machine; the 100 ms target is the benchmark's
+// (settings_read_us_wide_million, docs/performance.md).
 TEST_F(SidecarTest, AMillionDigitHandleCostsATickNoMoreThanAFewReads) {
   const std::wstring handle = Decimal(replyWindow_);
   StartSidecarWith(std::wstring(1000000 - handle.size(), L'0') + handle);
-  constexpr auto kTickBudget = 100ms;
+  constexpr auto kTickBound = 2s;
   for (const auto delay : {0ms, 5ms, 20ms, 40ms}) {
     PostMessageW(receiveWindow_, WM_TIMER, contract::kAssistantWatchdogTimerId, 0);
     std::this_thread::sleep_for(delay);
@@ -446,7 +449,7 @@ TEST_F(SidecarTest, AMillionDigitHandleCostsATickNoMoreThanAFewReads) {
                 static_cast<long long>(delay.count()),
                 static_cast<long long>(
                     std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
-    EXPECT_LT(took, kTickBudget);
+    EXPECT_LT(took, kTickBound);
   }
   EXPECT_EQ(sidecar_.WaitForExit(500ms), -1) << "the long value named a live window";
 }

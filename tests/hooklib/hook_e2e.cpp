@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -23,6 +24,7 @@
 #include "host/shell/shell_chain.h"
 #include "host/win32_handles.h"
 #include "tests/support/access_violation_guard.h"
+#include "tests/support/child_process.h"
 #include "tests/support/clean_run.h"
 #include "tests/support/settings_files.h"
 #include "tests/support/test_paths.h"
@@ -160,7 +162,7 @@ class Host {
 
   UniqueWindow main_;  // stands in for the host's main window named by "Handle"
   HWND child_ = nullptr, top_ = nullptr, inner_ = nullptr;
-  PROCESS_INFORMATION process_{};
+  ChildProcess process_;
   std::vector<Notice> notices_;
   bool roundDone_ = false;
 };
@@ -170,12 +172,8 @@ bool Host::Start() {
   if (!main_) return false;
   wchar_t self[MAX_PATH];
   GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring command = L"\"" + std::wstring(self) + L"\" --child " +
-                         std::to_wstring(reinterpret_cast<std::uintptr_t>(main_.Get()));
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  if (!CreateProcessW(self, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process_)) {
+  if (!process_.Start(
+          self, L"--child " + std::to_wstring(reinterpret_cast<std::uintptr_t>(main_.Get())))) {
     return false;
   }
   const auto started =
@@ -195,16 +193,13 @@ std::vector<Notice> Host::Round() {
   return notices_;
 }
 
+// The child's exit code (its access violations), or -1 when it did not end within a minute
+// (it is ended then) or never started.
 int Host::StopChild() {
-  if (process_.hProcess == nullptr) return -1;
+  if (process_.ProcessId() == 0) return -1;
   PostMessageW(child_, kQuit, 0, 0);
-  DWORD exitCode = 1000;
-  if (WaitForSingleObject(process_.hProcess, 60000) == WAIT_OBJECT_0) {
-    GetExitCodeProcess(process_.hProcess, &exitCode);
-  }
-  CloseHandle(process_.hThread);
-  CloseHandle(process_.hProcess);
-  process_ = {};
+  const long exitCode = process_.WaitForExit(std::chrono::seconds(60));
+  process_.Stop();
   return static_cast<int>(exitCode);
 }
 

@@ -37,7 +37,9 @@ using shell::ShellChain;
 constexpr DWORD kTickMs = contract::kWatchdogPeriodMs;
 // The module goes back a second after the watchdog retires; under qemu a 32-bit unload is slow.
 constexpr DWORD kReleaseSlackMs = 3000;
-constexpr double kTickBudgetMs = 100;
+// Tells a tick of a few reads of the file from reads that grow with the value (12 s), with room
+// for a loaded machine; the 100 ms target is the benchmark's (docs/performance.md).
+constexpr double kTickBoundMs = 2000;
 constexpr DWORD kLoadSpacingMs = 2500;
 constexpr std::size_t kLivenessDigits = 1000000;
 
@@ -265,7 +267,7 @@ TEST(HookUnloadWine, ArmedCopiesStayWhileTheHostLivesAndLeaveWithinTwoTicksOnceI
   Pump(2 * kTickMs + kReleaseSlackMs, alive);
   std::printf("  %d ticks, slowest %.1f ms\n", alive.count, alive.slowestMs);
   EXPECT_TRUE(alive.count >= 2);
-  EXPECT_TRUE(alive.slowestMs < kTickBudgetMs);
+  EXPECT_LT(alive.slowestMs, kTickBoundMs);
   for (const Loaded& l : loaded) {
     std::printf("  %ls: %s\n", l.what->name, IsLoaded(l) ? "loaded" : "gone");
     EXPECT_TRUE(IsLoaded(l) == l.what->staysWhileHostLives);

@@ -29,5 +29,14 @@ library=$(find "$work/build" -name '*host_client.a' | head -n 1)
 [ -n "$library" ] || { echo "no library built"; exit 1; }
 # Every Win32 source was compiled, not only the portable ones.
 symbols=$("$triple-nm" -C "$library")
-grep -q 'IconHook::Install' <<<"$symbols" || { echo "FAIL: the Win32 part is missing"; exit 1; }
-echo "client built with $($clang --version | head -n 1) for $triple"
+for symbol in 'IconHook::Install' 'ReplaceLibraryFile'; do
+  grep -q "$symbol" <<<"$symbols" || { echo "FAIL: the Win32 part is missing ($symbol)"; exit 1; }
+done
+# Installed on its own it is a package of the release's version, the top-level project's.
+cmake --install "$work/build" --prefix "$work/prefix" >"$work/install.log" 2>&1 ||
+  { cat "$work/install.log"; exit 1; }
+version=$(sed -nE 's/^project\(QuillonCompanions VERSION ([0-9.]+) .*/\1/p' "$client/../../CMakeLists.txt")
+version_file=$work/prefix/lib/cmake/QuillonCompanions/QuillonCompanionsConfigVersion.cmake
+grep -qx "set(PACKAGE_VERSION \"$version\")" "$version_file" 2>/dev/null ||
+  { echo "FAIL: the install has no version file of version $version"; exit 1; }
+echo "client built with $($clang --version | head -n 1) for $triple, installed as version $version"

@@ -49,6 +49,12 @@ wait "$flipper" 2>/dev/null || true
 cat "$work/host.log"
 version=$(sed -nE 's/^set\(PACKAGE_VERSION "([^"]+)"\)/\1/p' \
   "$work/package/lib/cmake/QuillonCompanions/QuillonCompanionsConfigVersion.cmake")
+# The client's sources in the package, configured on their own, know the same version.
+cmake -S "$work/package/src/client" -B "$work/client-build" -G Ninja \
+  -DCMAKE_TOOLCHAIN_FILE="$work/toolchain.cmake" >"$work/client-configure.log" 2>&1 ||
+  { cat "$work/client-configure.log"; fail "configure the package's client sources"; }
+grep -qx "set(PACKAGE_VERSION \"$version\")" "$work/client-build/QuillonCompanionsConfigVersion.cmake" ||
+  fail "the package's client sources do not install version $version"
 grep -q "minimal_host: client $version" "$work/host.log" || fail "version $version not reported"
 grep -Eq 'notice for window 0x[0-9a-f]{8}: [A-Za-z]:\\.*QuillonIconFlipper\.exe' "$work/host.log" ||
   fail "no notice with the flipper's path"

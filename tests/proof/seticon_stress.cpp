@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -26,6 +27,7 @@
 #include "host/shell/shell_chain.h"
 #include "host/win32_handles.h"
 #include "tests/support/access_violation_guard.h"
+#include "tests/support/child_process.h"
 #include "tests/support/clean_run.h"
 #include "tests/support/settings_files.h"
 #include "tests/support/test_paths.h"
@@ -129,17 +131,12 @@ TEST(SeticonStress, EveryIconChangeOfAFloodGivesExactlyOneNotice) {
 
   wchar_t self[MAX_PATH];
   GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring command = L"\"" + std::wstring(self) + L"\" --child " +
-                         std::to_wstring(reinterpret_cast<std::uintptr_t>(main.Get())) + L" " +
-                         std::to_wstring(count);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION child{};
-  if (!CreateProcessW(self, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &child)) {
+  test::ChildProcess child;
+  if (!child.Start(self, L"--child " +
+                             std::to_wstring(reinterpret_cast<std::uintptr_t>(main.Get())) + L" " +
+                             std::to_wstring(count))) {
     FAIL() << "cannot start the child";
   }
-  CloseHandle(child.hThread);
 
   const auto observe = [&tally](const MSG& msg) {
     if (msg.message == kChildReady) {
@@ -180,17 +177,13 @@ TEST(SeticonStress, EveryIconChangeOfAFloodGivesExactlyOneNotice) {
   EXPECT_TRUE(tally.sent == count);
   EXPECT_TRUE(tally.notices == count);
   EXPECT_TRUE(tally.corrupted == 0);
-  EXPECT_TRUE(WaitForSingleObject(child.hProcess, 0) == WAIT_TIMEOUT);  // still running
+  EXPECT_TRUE(child.Running());
   EXPECT_TRUE(IsWindow(tally.top) && IsWindow(tally.inner));
 
   PostMessageW(tally.top, kQuit, 0, 0);
-  DWORD exitCode = 1000;
-  if (WaitForSingleObject(child.hProcess, 120000) == WAIT_OBJECT_0) {
-    GetExitCodeProcess(child.hProcess, &exitCode);
-  } else {
-    TerminateProcess(child.hProcess, 1000);
-  }
-  CloseHandle(child.hProcess);
+  // -1 when it did not end within two minutes; it is ended then.
+  const long exitCode = child.WaitForExit(std::chrono::seconds(120));
+  child.Stop();
   EXPECT_TRUE(exitCode == 0);  // no access violation in the child
   hook.Remove();
   // Leave no liveness value of a dead window to later tests.

@@ -10,26 +10,12 @@ trap 'rm -rf "$work"' EXIT
 failed=0
 fail() { echo "FAILED: $*"; failed=1; }
 package() { "$root/scripts/package" "$1" >"$work/log" 2>&1; }
-snapshot() { (cd "$1" && find . -printf '%p %y %s %m %T@\n' | sort && find . -type f -exec md5sum {} + | sort); }
+. "$root/tests/scripts/lib/refusals.sh"
 
 # --- folders that are not its own ---------------------------------------------------------------
-someones_desktop() { mkdir -p "$1/Projects"; echo "notes" >"$1/todo.txt"; echo "x" >"$1/Projects/a"; }
-an_empty_folder() { mkdir "$1"; }
-a_file() { echo "a document" >"$1"; }
 a_folder_with_a_package_layout() { mkdir -p "$1/bin/x86" "$1/docs"; echo "mine" >"$1/bin/x86/Tallyhook.dll"; }
-mkdir "$work/folders"
-for make in someones_desktop an_empty_folder a_file a_folder_with_a_package_layout; do
-  target=$work/folders/$make
-  "$make" "$target"
-  before=$(snapshot "$work/folders")
-  if package "$target"; then
-    fail "$make: packaged into"
-  elif ! grep -q "refused: .* was not made by scripts/package" "$work/log"; then
-    fail "$make: no clear refusal:"
-    cat "$work/log"
-  fi
-  [ "$before" = "$(snapshot "$work/folders")" ] || fail "$make: changed although refused"
-done
+expect_refusals package "$work/log" scripts/package \
+  someones_folder an_empty_folder a_file a_folder_with_a_package_layout
 
 # --- its own folder -----------------------------------------------------------------------------
 own=$work/new/package
@@ -37,7 +23,7 @@ if ! package "$own"; then
   fail "a new folder: packaging failed:"
   tail -n 20 "$work/log"
 else
-  for file in bin/x86/Tallyhook.dll bin/x64/Sidecar64.exe docs/integration.md; do
+  for file in bin/x86/Tallyhook.dll bin/x64/Sidecar64.exe docs/integration.md LICENSE; do
     grep -qx "$file" "$own/.quillon-package" || fail "a new folder: $file is not in the marker"
   done
   # A second run into it: a file added by hand stays, a file the last run installed (as its

@@ -42,6 +42,16 @@ struct KernelHandleTraits {  // OpenProcess, CreateProcess, CreateEvent: none is
   static Type None() { return nullptr; }
   static void Close(Type h) { ::CloseHandle(h); }
 };
+struct FileHandleTraits {  // CreateFile: none is INVALID_HANDLE_VALUE
+  using Type = HANDLE;
+  static Type None() { return INVALID_HANDLE_VALUE; }
+  static void Close(Type h) { ::CloseHandle(h); }
+};
+struct FindTraits {  // FindFirstFile: none is INVALID_HANDLE_VALUE, closed by FindClose
+  using Type = HANDLE;
+  static Type None() { return INVALID_HANDLE_VALUE; }
+  static void Close(Type h) { ::FindClose(h); }
+};
 struct WindowTraits {
   using Type = HWND;
   static Type None() { return nullptr; }
@@ -76,6 +86,8 @@ struct MemoryDcTraits {  // CreateCompatibleDC
 };
 
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
+using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
+using UniqueFind = UniqueHandle<FindTraits>;
 using UniqueWindow = UniqueHandle<WindowTraits>;
 using UniqueHook = UniqueHandle<HookTraits>;
 using UniqueModule = UniqueHandle<ModuleTraits>;

@@ -5,6 +5,8 @@
 // it with LoadLibrary. Then LoadLibrary, SetWindowsHookEx(WH_CALLWNDPROCRET, HookProc, library,
 // 0), and the hook handle as the property "WDIcon_hook" on the dialog with nothing in between.
 // Remove (and the destructor): unhook, remove the property, free the library.
+// Before anything is loaded, Install asks CheckOldCopies (win32_library_update.h) whether a
+// program may still map an old copy that the hook would not fit.
 //
 // The thread that installs the hook is the one on which Windows runs the 32-bit hook for
 // 64-bit programs: it must keep pumping messages while the hook is installed, and the host
@@ -29,6 +31,10 @@ enum class HookStatus {
   kNoHookProc,        // the library has no export HookProc
   kHookFailed,        // SetWindowsHookEx failed
   kPropertyFailed,    // SetProp failed; the hook was removed again
+  // An old copy of the library, renamed aside by an update, is still held and has HookProc at
+  // another offset than the installed file: the programs that map it would run the new offset
+  // in the old code. Nothing was loaded; install once it has gone (CheckOldCopies).
+  kOldLibraryInUse,
 };
 
 const char* Describe(HookStatus status);
