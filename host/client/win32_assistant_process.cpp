@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "host/client/win32_assistant_port.h"
 #include "host/contract.h"
 
 namespace quillon {
@@ -84,6 +85,28 @@ DWORD AssistantProcess::ExitCode() const {
   DWORD code = STILL_ACTIVE;
   if (process_) ::GetExitCodeProcess(process_.Get(), &code);
   return code;
+}
+
+unsigned EndLeftoverAssistants(DWORD wait_ms) {
+  Win32AssistantClient client(wait_ms);
+  unsigned ended = 0;
+  // Bounded: a receive window whose process cannot be ended must not keep the host here.
+  for (int round = 0; round < 16; ++round) {
+    const HWND window = client.FindAssistant();
+    if (window == nullptr) break;
+    DWORD process_id = 0;
+    ::GetWindowThreadProcessId(window, &process_id);
+    const UniqueKernelHandle process(
+        ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, process_id));
+    if (!process) break;
+    client.SendExit();
+    if (::WaitForSingleObject(process.Get(), wait_ms) != WAIT_OBJECT_0) {
+      ::TerminateProcess(process.Get(), 1);
+      if (::WaitForSingleObject(process.Get(), 5000) != WAIT_OBJECT_0) break;
+    }
+    ++ended;
+  }
+  return ended;
 }
 
 }  // namespace quillon

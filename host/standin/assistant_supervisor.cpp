@@ -14,6 +14,14 @@ AssistantSupervisor::AssistantSupervisor(std::wstring exe_path, DWORD timeout_ms
     : exe_path_(std::move(exe_path)), client_(timeout_ms) {}
 
 bool AssistantSupervisor::Start() {
+  // One that is not ours would answer beside ours, and would not end while this host runs.
+  if (!process_.Running()) {
+    const unsigned leftovers = EndLeftoverAssistants();
+    if (leftovers > 0) {
+      LogLine(L"assistant  ended " + std::to_wstring(leftovers) +
+              L" Sidecar64 left running by an earlier host");
+    }
+  }
   if (!process_.Start(exe_path_)) {
     LogLine(L"assistant  could not start " + exe_path_);
     process_.Terminate();

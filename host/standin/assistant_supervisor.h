@@ -1,5 +1,6 @@
-// Keeps Sidecar64 available to the stand-in host: starts it, notices when it has gone (reported
-// once per loss), starts it again with the next request, and ends it with "Exit".
+// Keeps Sidecar64 available to the stand-in host: ends one left running by an earlier host,
+// starts its own, notices when it has gone (reported once per loss), starts it again with the
+// next request, and ends it with "Exit".
 #pragma once
 
 #include <windows.h>

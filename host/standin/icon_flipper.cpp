@@ -1,6 +1,8 @@
 // QuillonIconFlipper: a small 32-bit program whose windows keep changing their icons, each change
 // sent by the window's own thread (that is when the window-procedure-return hook runs for it).
-// Prints one line per window at start, so that a log reader can match the host's notices.
+// Prints one line per window at start, so that a log reader can match the host's notices, one line
+// per round of changes (two WM_SETICON per window), and one line per fault (the hook library runs
+// inside it); ends with exit code 3 after any fault.
 //   QuillonIconFlipper [--seconds N] [--windows N] [--period-ms N]
 #include <windows.h>
 
@@ -11,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "host/standin/fault_watch.h"
 #include "host/standin/flipper_icons.h"
 
 namespace {
@@ -48,6 +51,18 @@ bool ParseArgs(Settings& settings) {
 constexpr int kWindowWidth = 220;
 constexpr int kWindowHeight = 150;
 constexpr int kShownIconSize = 64;
+constexpr int kFaultExitCode = 3;
+
+// Reports the faults seen since the last call, from the program's own loop.
+void ReportNewFaults(long& reported) {
+  const long count = quillon::standin::FaultWatch::Count();
+  if (count == reported) return;
+  const quillon::standin::FaultRecord latest = quillon::standin::FaultWatch::Latest();
+  std::printf("flipper: fault: %ld more, the latest 0x%08lx at %p\n", count - reported,
+              static_cast<unsigned long>(latest.code), latest.address);
+  std::fflush(stdout);
+  reported = count;
+}
 
 // Shows the window's current large icon big in its client area, so that each change is plain to
 // see on the screen too (a window manager may show no caption icon at all).
@@ -91,6 +106,8 @@ LRESULT CALLBACK FlipperProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
 }  // namespace
 
 int main() {
+  const quillon::standin::FaultWatch faults;
+  long faults_reported = 0;
   Settings settings;
   if (!ParseArgs(settings)) {
     std::fputs("usage: QuillonIconFlipper [--seconds N] [--windows N] [--period-ms N]\n", stderr);
@@ -138,6 +155,10 @@ int main() {
                        reinterpret_cast<LPARAM>(icon.small_icon.Get()));
       }
       ++changes;
+      // One line per round, so that a reader can tell how many notices the round was worth.
+      std::printf("flipper: round %u\n", changes);
+      std::fflush(stdout);
+      ReportNewFaults(faults_reported);
       continue;
     }
     ::TranslateMessage(&msg);
@@ -145,6 +166,7 @@ int main() {
   }
   ::KillTimer(nullptr, timer);
   for (HWND window : windows) ::DestroyWindow(window);
-  std::printf("flipper: %u rounds of icon changes, done\n", changes);
-  return 0;
+  ReportNewFaults(faults_reported);
+  std::printf("flipper: %u rounds of icon changes, %ld faults, done\n", changes, faults_reported);
+  return faults_reported == 0 ? 0 : kFaultExitCode;
 }

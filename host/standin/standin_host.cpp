@@ -8,6 +8,7 @@
 #include "host/client/win32_liveness.h"
 #include "host/contract.h"
 #include "host/standin/log.h"
+#include "host/standin/own_usage.h"
 
 namespace quillon::standin {
 namespace {
@@ -15,6 +16,7 @@ namespace {
 constexpr wchar_t kMainClass[] = L"QuillonStandinMain";
 constexpr UINT_PTR kTickTimer = 1;
 constexpr UINT kTickMs = 250;
+constexpr ULONGLONG kUsageEveryMs = 10000;
 
 std::atomic<HWND> g_running_main{nullptr};
 
@@ -143,6 +145,7 @@ int StandinHost::Run() {
   const ULONGLONG now = ::GetTickCount64();
   if (options_.seconds != 0) deadline_ = now + options_.seconds * 1000ull;
   next_scan_ = now;
+  next_usage_ = now + kUsageEveryMs;
   ::SetTimer(main_window_.Get(), kTickTimer, kTickMs, nullptr);
   g_running_main.store(main_window_.Get());
   LogLine(L"host       running" + (options_.seconds != 0
@@ -151,10 +154,17 @@ int StandinHost::Run() {
 
   MSG msg;
   while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    // Once the main window is gone the host is ending: WM_QUIT comes only when no other posted
+    // message waits, so a steady stream of notices would keep it here, serving them (and
+    // starting Sidecar64 again once that has seen the dead handle and ended) instead of ending.
+    if (!::IsWindow(main_window_.Get())) break;
     // The notice is posted, so it comes through here; it is not a real paint request.
     if (msg.hwnd == shell_->dialog() && msg.message == contract::kNoticeMessage &&
         msg.lParam == contract::kNoticeLParam) {
       OnNotice(reinterpret_cast<HWND>(msg.wParam));
+      // WM_TIMER too comes only when no posted message waits: while notices keep coming, the
+      // tick (stop file, time limit, Sidecar64's check, the window list) is due by the clock.
+      if (::GetTickCount64() - last_tick_ >= kTickMs) OnTick();
       continue;
     }
     if (msg.hwnd == main_window_.Get() && msg.message == WM_TIMER && msg.wParam == kTickTimer) {
@@ -187,6 +197,7 @@ void StandinHost::OnNotice(HWND window) {
 
 void StandinHost::OnTick() {
   const ULONGLONG now = ::GetTickCount64();
+  last_tick_ = now;
   if (deadline_ != 0 && now >= deadline_) {
     LogLine(L"host       time limit reached");
     ::DestroyWindow(main_window_.Get());
@@ -202,6 +213,10 @@ void StandinHost::OnTick() {
   if (options_.scan_ms != 0 && now >= next_scan_) {
     next_scan_ = now + options_.scan_ms;
     ScanWindows();
+  }
+  if (now >= next_usage_) {
+    next_usage_ = now + kUsageEveryMs;
+    LogLine(L"usage      private " + std::to_wstring(OwnPrivateBytes()) + L" bytes");
   }
 }
 

@@ -46,6 +46,8 @@ class StandinHost {
   TaskBarWindow bar_;
   ULONGLONG deadline_ = 0;
   ULONGLONG next_scan_ = 0;
+  ULONGLONG last_tick_ = 0;
+  ULONGLONG next_usage_ = 0;  // its own private memory goes into the log every 10 s
   unsigned notices_ = 0;
   unsigned resolved_ = 0;
 };

@@ -1,6 +1,7 @@
 // The client against the real Sidecar64.exe under Wine, in both bitnesses: a normal request, no
 // Sidecar64, Sidecar64 killed in the middle of a request, a Sidecar64 stuck behind its mutex,
-// "Exit", a client called from a thread not its own, and a start whose program never serves.
+// "Exit", a client called from a thread not its own, a start whose program never serves, and a
+// Sidecar64 left by an earlier host.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -286,6 +287,41 @@ TEST_F(ClientWithAssistant, FailedStartLeavesNoProcess) {
   // And a second start does not take a left-over process for a running Sidecar64.
   StartAssistant();
   EXPECT_NE(assistant_.ProcessId(), child_id);
+}
+
+// What a host does at its start: a Sidecar64 left by an earlier life of the host (the liveness
+// value names a live window, so it would stay) is ended, on "Exit" when it answers...
+TEST_F(ClientWithAssistant, EndsASidecarLeftByAnEarlierHost) {
+  StartAssistant();
+  EXPECT_EQ(EndLeftoverAssistants(), 1u);
+  ASSERT_TRUE(assistant_.WaitForExit(1000));
+  EXPECT_EQ(assistant_.ExitCode(), 0u) << "not ended by \"Exit\"";
+  EXPECT_EQ(::FindWindowW(contract::ReceiveClass<wchar_t>, nullptr), nullptr);
+  EXPECT_TRUE(MutexIsFree());
+  EXPECT_EQ(EndLeftoverAssistants(), 0u);
+}
+
+// ...and by force when it cannot answer (here: stuck behind a mutex someone else holds).
+TEST_F(ClientWithAssistant, EndsAStuckLeftoverByForce) {
+  StartAssistant();
+  HANDLE taken = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  UniqueKernelHandle taken_owner(taken), release_owner(release);
+  std::thread holder([taken, release] {
+    UniqueKernelHandle mutex(
+        ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, contract::RequestMutex<wchar_t>));
+    if (mutex) ::WaitForSingleObject(mutex.Get(), INFINITE);
+    ::SetEvent(taken);
+    ::WaitForSingleObject(release, INFINITE);
+    if (mutex) ::ReleaseMutex(mutex.Get());
+  });
+  ASSERT_EQ(::WaitForSingleObject(taken, 5000), WAIT_OBJECT_0);
+  EXPECT_EQ(EndLeftoverAssistants(1000), 1u);
+  EXPECT_FALSE(assistant_.Running());
+  EXPECT_EQ(::FindWindowW(contract::ReceiveClass<wchar_t>, nullptr), nullptr);
+  ::SetEvent(release);
+  holder.join();
+  EXPECT_TRUE(MutexIsFree());
 }
 
 int RunIdleChild(const wchar_t* host_window) {

@@ -37,6 +37,13 @@ class AssistantProcess {
 // The receive window that belongs to `process_id`, or null.
 HWND FindReceiveWindowOf(DWORD process_id);
 
+// Ends every Sidecar64 that is running before the host starts its own: one left by an earlier
+// life of the host. A host that was killed and started again within Sidecar64's 10-second check
+// writes a live liveness value before that check, so the earlier Sidecar64 stays for as long as
+// the new host runs, beside the one the new host starts. Each gets "Exit" and `wait_ms` to end;
+// one that does not is ended by force. Returns how many were ended.
+unsigned EndLeftoverAssistants(DWORD wait_ms = 5000);
+
 }  // namespace quillon
 
 #endif  // QUILLON_HOST_CLIENT_WIN32_ASSISTANT_PROCESS_H
