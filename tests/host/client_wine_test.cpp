@@ -184,21 +184,40 @@ TEST_F(ClientWithAssistant, SidecarKilledMidRequest) {
   EXPECT_TRUE(MutexIsFree());
 }
 
+// A third party that holds the request mutex on a thread of its own until released (or until
+// it goes), so that Sidecar64's WM_NULL waits inside its handling.
+class ThirdPartyMutexHolder {
+ public:
+  ThirdPartyMutexHolder()
+      : taken_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+        release_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+        thread_([this] {
+          UniqueKernelHandle mutex(::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE,
+                                                contract::RequestMutex<wchar_t>));
+          if (mutex) ::WaitForSingleObject(mutex.Get(), INFINITE);
+          ::SetEvent(taken_.Get());
+          ::WaitForSingleObject(release_.Get(), INFINITE);
+          if (mutex) ::ReleaseMutex(mutex.Get());
+        }) {}
+  ~ThirdPartyMutexHolder() { Release(); }
+  ThirdPartyMutexHolder(const ThirdPartyMutexHolder&) = delete;
+  ThirdPartyMutexHolder& operator=(const ThirdPartyMutexHolder&) = delete;
+
+  bool Holds() const { return ::WaitForSingleObject(taken_.Get(), 5000) == WAIT_OBJECT_0; }
+  void Release() {
+    ::SetEvent(release_.Get());
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  UniqueKernelHandle taken_, release_;
+  std::thread thread_;
+};
+
 TEST_F(ClientWithAssistant, SidecarStuckBehindTheMutex) {
   StartAssistant();
-  // A third party holds the mutex, so Sidecar64's WM_NULL waits inside its handling.
-  HANDLE taken = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  UniqueKernelHandle taken_owner(taken), release_owner(release);
-  std::thread holder([taken, release] {
-    UniqueKernelHandle mutex(
-        ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, contract::RequestMutex<wchar_t>));
-    if (mutex) ::WaitForSingleObject(mutex.Get(), INFINITE);
-    ::SetEvent(taken);
-    ::WaitForSingleObject(release, INFINITE);
-    if (mutex) ::ReleaseMutex(mutex.Get());
-  });
-  ASSERT_EQ(::WaitForSingleObject(taken, 5000), WAIT_OBJECT_0);
+  ThirdPartyMutexHolder holder;
+  ASSERT_TRUE(holder.Holds());
 
   Win32AssistantClient impatient(1000);
   std::wstring path;
@@ -207,8 +226,7 @@ TEST_F(ClientWithAssistant, SidecarStuckBehindTheMutex) {
   EXPECT_EQ(impatient.GetPath(HostEnvironment::MainWindow(), path), RequestStatus::kBusy);
   EXPECT_EQ(impatient.SendExit(), RequestStatus::kBusy);
 
-  ::SetEvent(release);
-  holder.join();
+  holder.Release();
 
   // The stuck request completes once the mutex is free (its late reply is dropped), the mutex
   // comes back free, and requests are served again by either client.
@@ -304,23 +322,12 @@ TEST_F(ClientWithAssistant, EndsASidecarLeftByAnEarlierHost) {
 // ...and by force when it cannot answer (here: stuck behind a mutex someone else holds).
 TEST_F(ClientWithAssistant, EndsAStuckLeftoverByForce) {
   StartAssistant();
-  HANDLE taken = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  UniqueKernelHandle taken_owner(taken), release_owner(release);
-  std::thread holder([taken, release] {
-    UniqueKernelHandle mutex(
-        ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, contract::RequestMutex<wchar_t>));
-    if (mutex) ::WaitForSingleObject(mutex.Get(), INFINITE);
-    ::SetEvent(taken);
-    ::WaitForSingleObject(release, INFINITE);
-    if (mutex) ::ReleaseMutex(mutex.Get());
-  });
-  ASSERT_EQ(::WaitForSingleObject(taken, 5000), WAIT_OBJECT_0);
+  ThirdPartyMutexHolder holder;
+  ASSERT_TRUE(holder.Holds());
   EXPECT_EQ(EndLeftoverAssistants(1000), 1u);
   EXPECT_FALSE(assistant_.Running());
   EXPECT_EQ(::FindWindowW(contract::ReceiveClass<wchar_t>, nullptr), nullptr);
-  ::SetEvent(release);
-  holder.join();
+  holder.Release();
   EXPECT_TRUE(MutexIsFree());
 }
 
