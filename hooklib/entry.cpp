@@ -1,17 +1,19 @@
 // The library's entry routine: discovery at attach, and the watchdog's hold on the module.
 //
-// Where the notices go: to the dialog found at attach, for as long as it is a window. Once it is
-// not, the next WM_SETICON walks again by the same rules (first visible tray, direct children,
-// "Wendril" before "Quillon"), at most once per half second per process, and the notice goes to
-// the dialog found, or nowhere (notice_target.h). So a process that keeps the library across a
+// Where the notices go: to the dialog found at attach, for as long as a notice can be posted to
+// it. Once the post fails (the dialog is no window any more), the tree is walked again by the same
+// rules (first visible tray, direct children, "Wendril" before "Quillon"), at most once per half
+// second per process, and the notice goes to the dialog found, or nowhere (notice_target.h). So a process that keeps the library across a
 // restart of the host (Wine keeps hook libraries for the life of the process; Windows may map
 // the same copy again when the new hook arrives before the old copy has left) follows the host.
 //
 // What the watchdog watches: the host named by the liveness value, and its dialog with the hook
 // in the dialog's property "WDIcon_hook". When a tick finds that dialog gone while the host is
 // alive, it walks again on its own thread; a "Quillon" dialog that carries the hook property is
-// watched from then on, with the hook it names (a restarted host). A retired watchdog stays
-// retired: a restarted host's freshly attached processes have watchdogs of their own.
+// watched from then on, with the hook it names (a restarted host), and the hook watched until
+// then is asked to go when it is another one (Wine keeps a killed host's hook). A retired
+// watchdog stays retired: a restarted host's freshly attached processes have watchdogs of their
+// own.
 //
 // When the library leaves a process:
 //  - Without a watchdog (no host dialog, the "Wendril" dialog, or no hook property), the module
