@@ -3,9 +3,10 @@
 // Where the notices go: to the dialog found at attach, for as long as a notice can be posted to
 // it. Once the post fails (the dialog is no window any more), the tree is walked again by the same
 // rules (first visible tray, direct children, "Wendril" before "Quillon"), at most once per half
-// second per process, and the notice goes to the dialog found, or nowhere (notice_target.h). So a process that keeps the library across a
-// restart of the host (Wine keeps hook libraries for the life of the process; Windows may map
-// the same copy again when the new hook arrives before the old copy has left) follows the host.
+// second per process, and the notice goes to the dialog found, or nowhere (notice_target.h). So
+// a process that keeps the library across a restart of the host (Wine keeps hook libraries for
+// the life of the process; Windows may map the same copy again when the new hook arrives before
+// the old copy has left) follows the host.
 //
 // What the watchdog watches: the host named by the liveness value, and its dialog with the hook
 // in the dialog's property "WDIcon_hook". When a tick finds that dialog gone while the host is
