@@ -4,8 +4,8 @@
 
 namespace quillon::soak {
 
-std::vector<ProgramSpec> WinePrograms() {
-  std::vector<ProgramSpec> programs;
+std::vector<ProgramSetup> WinePrograms() {
+  std::vector<ProgramSetup> programs;
   for (const wchar_t* name : {L"notepad", L"winemine", L"clock", L"taskmgr", L"winefile"}) {
     for (const wchar_t* folder : {L"syswow64", L"system32"}) {
       const std::wstring width = std::wstring(folder) == L"syswow64" ? L" (32-bit)" : L" (64-bit)";
@@ -17,26 +17,26 @@ std::vector<ProgramSpec> WinePrograms() {
   return programs;
 }
 
-Program::Program(ProgramSpec spec, std::wstring log_folder)
-    : spec_(std::move(spec)), log_folder_(std::move(log_folder)) {}
+Program::Program(ProgramSetup setup, std::wstring log_folder)
+    : setup_(std::move(setup)), log_folder_(std::move(log_folder)) {}
 
 void Program::Fault(Faults& faults, const std::string& what) const {
-  faults.lines.push_back(Narrow(spec_.name) + " (process " + std::to_string(process_.ProcessId()) +
+  faults.lines.push_back(Narrow(setup_.name) + " (process " + std::to_string(process_.ProcessId()) +
                          "): " + what);
 }
 
 bool Program::Start(ULONGLONG now, Faults& faults) {
   if (state_ != State::kStopped) return false;
   std::wstring log;
-  if (spec_.flipper) {
-    log = log_folder_ + L"\\" + spec_.name + L"-" + std::to_wstring(starts_ + 1) + L".log";
+  if (setup_.flipper) {
+    log = log_folder_ + L"\\" + setup_.name + L"-" + std::to_wstring(starts_ + 1) + L".log";
   }
   ++starts_;
-  if (!process_.Start(spec_.path, spec_.arguments, log)) {
+  if (!process_.Start(setup_.path, setup_.arguments, log)) {
     Fault(faults, "could not be started");
     return false;
   }
-  log_ = spec_.flipper ? std::make_unique<LogTail>(log) : nullptr;
+  log_ = setup_.flipper ? std::make_unique<LogTail>(log) : nullptr;
   flipper_windows_.clear();
   rounds_.clear();
   state_ = State::kStarting;
@@ -71,9 +71,9 @@ void Program::Poll(ULONGLONG now, Faults& faults) {
         Fault(faults,
               "ended before it showed a window, exit code " + std::to_string(process_.ExitCode()));
         state_ = State::kStopped;
-      } else if ((windows_ = process_.VisibleWindows()).size() >= spec_.windows) {
+      } else if ((windows_ = process_.VisibleWindows()).size() >= setup_.windows) {
         state_ = State::kRunning;
-        if (spec_.flipper) flipper_windows_ = windows_;
+        if (setup_.flipper) flipper_windows_ = windows_;
         windows_read_ = now;
       } else if (now - since_ > kShowLimitMs) {
         Fault(faults, "showed no window within 30 s");

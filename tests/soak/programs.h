@@ -15,23 +15,24 @@
 
 namespace quillon::soak {
 
-struct ProgramSpec {
+// What the soak starts, and when it counts as running.
+struct ProgramSetup {
   std::wstring name;  // for the report
   std::wstring path;  // the image; Sidecar64 must answer this path for its windows
   std::wstring arguments;
-  bool flipper = false;  // one of ours: logs its windows and its faults
+  bool flipper = false;     // one of ours: logs its windows and its faults
   std::size_t windows = 1;  // it counts as running once this many are shown
 };
 
 // Wine's programs that show a window within seconds under qemu: notepad, winemine, clock,
 // taskmgr, winefile, each in its 32-bit (syswow64) and its 64-bit (system32) build.
-std::vector<ProgramSpec> WinePrograms();
+std::vector<ProgramSetup> WinePrograms();
 
 class Program {
  public:
   enum class State { kStopped, kStarting, kRunning, kClosing };
 
-  explicit Program(ProgramSpec spec, std::wstring log_folder);
+  explicit Program(ProgramSetup setup, std::wstring log_folder);
 
   // What went wrong with it, one line each; the soak counts and prints them.
   struct Faults {
@@ -46,7 +47,7 @@ class Program {
   void Kill();
 
   State state() const { return state_; }
-  const ProgramSpec& spec() const { return spec_; }
+  const ProgramSetup& setup() const { return setup_; }
   const std::vector<HWND>& windows() const { return windows_; }
   DWORD ProcessId() const { return process_.ProcessId(); }
   HANDLE Handle() const { return process_.Handle(); }
@@ -65,7 +66,7 @@ class Program {
   void Fault(Faults& faults, const std::string& what) const;
   void ReadFlipperLog(Faults& faults);
 
-  ProgramSpec spec_;
+  ProgramSetup setup_;
   std::wstring log_folder_;
   Launched process_;
   std::unique_ptr<LogTail> log_;  // a flipper's, for its fault lines

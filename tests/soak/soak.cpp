@@ -36,15 +36,15 @@ Soak::Soak(SoakConfig config)
       sidecar_exe_(FullPath(config_.dist + L"\\" + contract::AssistantFile<wchar_t>)),
       flipper_exe_(FullPath(config_.dist + L"\\QuillonIconFlipper.exe")),
       requests_(kRequestTimeoutMs) {
-  for (ProgramSpec& spec : WinePrograms()) {
-    programs_.push_back(std::make_unique<Program>(std::move(spec), config_.out));
+  for (ProgramSetup& setup : WinePrograms()) {
+    programs_.push_back(std::make_unique<Program>(std::move(setup), config_.out));
   }
   // Two windows each, new icons every 1.5 s, each change sent by the window's own thread.
   const std::wstring flipper_arguments = L"--seconds 99999 --windows 2 --period-ms 1500";
   programs_.push_back(std::make_unique<Program>(
-      ProgramSpec{L"flipper-B", flipper_exe_, flipper_arguments, true, 2}, config_.out));
+      ProgramSetup{L"flipper-B", flipper_exe_, flipper_arguments, true, 2}, config_.out));
   programs_.push_back(std::make_unique<Program>(
-      ProgramSpec{L"flipper-A", flipper_exe_, flipper_arguments, true, 2}, config_.out));
+      ProgramSetup{L"flipper-A", flipper_exe_, flipper_arguments, true, 2}, config_.out));
   ScheduleShape shape;
   shape.run_ms = config_.minutes * 60000u;
   shape.programs = static_cast<std::uint32_t>(programs_.size() - 1);  // flipper-A stays
@@ -68,7 +68,7 @@ bool Soak::StopRequested() const {
 std::vector<Program*> Soak::Flippers() {
   std::vector<Program*> flippers;
   for (auto& program : programs_) {
-    if (program->spec().flipper) flippers.push_back(program.get());
+    if (program->setup().flipper) flippers.push_back(program.get());
   }
   return flippers;
 }
@@ -78,7 +78,7 @@ int Soak::Run() {
               static_cast<unsigned long long>(config_.seed), config_.minutes, run_end_ms_ / 1000.0);
   std::printf("soak: programs:");
   for (std::size_t i = 0; i < programs_.size(); ++i) {
-    std::printf("%s %zu=%s", i == 0 ? "" : ",", i, Narrow(programs_[i]->spec().name).c_str());
+    std::printf("%s %zu=%s", i == 0 ? "" : ",", i, Narrow(programs_[i]->setup().name).c_str());
   }
   std::printf(" (the last one is never closed)\nsoak: schedule\n");
   for (const Event& event : schedule_) std::printf("  %s\n", Describe(event).c_str());
@@ -111,7 +111,7 @@ bool Soak::Begin() {
   std::fflush(stdout);
   const ULONGLONG start = ::GetTickCount64();
   for (std::size_t i = 0; i < programs_.size(); ++i) {
-    if (i < kInitialWinePrograms || programs_[i]->spec().flipper) {
+    if (i < kInitialWinePrograms || programs_[i]->setup().flipper) {
       Program::Faults faults;
       programs_[i]->Start(start, faults);
       for (const std::string& line : faults.lines) Fault(line);
@@ -269,11 +269,11 @@ void Soak::Toggle(std::uint32_t index) {
   const ULONGLONG now = ::GetTickCount64();
   switch (program.state()) {
     case Program::State::kRunning:
-      std::printf("[%7.1f s] closing %s\n", Seconds(), Narrow(program.spec().name).c_str());
+      std::printf("[%7.1f s] closing %s\n", Seconds(), Narrow(program.setup().name).c_str());
       program.Close(now);
       break;
     case Program::State::kStopped: {
-      std::printf("[%7.1f s] starting %s\n", Seconds(), Narrow(program.spec().name).c_str());
+      std::printf("[%7.1f s] starting %s\n", Seconds(), Narrow(program.setup().name).c_str());
       Program::Faults faults;
       program.Start(now, faults);
       for (const std::string& line : faults.lines) Fault(line);
@@ -281,7 +281,7 @@ void Soak::Toggle(std::uint32_t index) {
     }
     default:
       std::printf("[%7.1f s] %s is still starting or closing: left alone\n", Seconds(),
-                  Narrow(program.spec().name).c_str());
+                  Narrow(program.setup().name).c_str());
       break;
   }
 }

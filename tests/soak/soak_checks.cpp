@@ -52,8 +52,8 @@ std::wstring Widen(const std::string& text) {
   return wide;
 }
 
-bool IsHooked32Bit(const ProgramSpec& spec) {
-  return spec.flipper || spec.path.find(L"\\syswow64\\") != std::wstring::npos;
+bool IsHooked32Bit(const ProgramSetup& setup) {
+  return setup.flipper || setup.path.find(L"\\syswow64\\") != std::wstring::npos;
 }
 
 }  // namespace
@@ -74,7 +74,7 @@ std::wstring Soak::ExpectedPathOf(DWORD process_id) const {
   if (process_id == 0) return {};
   for (const auto& program : programs_) {
     if (program->state() != Program::State::kStopped && program->ProcessId() == process_id) {
-      return program->spec().path;
+      return program->setup().path;
     }
   }
   if (host_ && host_->process().ProcessId() == process_id) return host_exe_;
@@ -174,7 +174,7 @@ void Soak::PollPrograms() {
     Program::Faults faults;
     program->Poll(now, faults);
     for (const std::string& line : faults.lines) Fault(line);
-    if (program->spec().flipper && before != Program::State::kRunning &&
+    if (program->setup().flipper && before != Program::State::kRunning &&
         program->state() == Program::State::kRunning && host_running_at_ != 0 && !host_ended_) {
       for (HWND window : program->windows()) ExpectNotices(window);
     }
@@ -318,7 +318,7 @@ void Soak::UpdateTargets() {
   std::vector<Target> targets;
   for (const auto& program : programs_) {
     if (program->state() != Program::State::kRunning) continue;
-    for (HWND window : program->windows()) targets.push_back({window, program->spec().path});
+    for (HWND window : program->windows()) targets.push_back({window, program->setup().path});
   }
   if (host_ && host_->running() && !host_ended_) {
     if (host_->main_window() != nullptr) targets.push_back({host_->main_window(), host_exe_});
@@ -365,13 +365,13 @@ void Soak::FinalLeftoverChecks() {
   if (!wine) ::Sleep(2 * contract::kWatchdogPeriodMs + 1000);  // two watchdog ticks
   unsigned hooked = 0, mapped = 0;
   for (const auto& program : programs_) {
-    if (program->state() != Program::State::kRunning || !IsHooked32Bit(program->spec())) continue;
+    if (program->state() != Program::State::kRunning || !IsHooked32Bit(program->setup())) continue;
     const UniqueKernelHandle process(
         ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, program->ProcessId()));
     ++hooked;
     if (process && HasHookLibrary(process.Get())) {
       ++mapped;
-      if (!wine) Lost("Tallyhook.dll still mapped in " + Narrow(program->spec().name));
+      if (!wine) Lost("Tallyhook.dll still mapped in " + Narrow(program->setup().name));
     }
   }
   hook_library_note_ = "Tallyhook.dll mapped in " + std::to_string(mapped) + " of " +
