@@ -13,6 +13,10 @@
 
 namespace quillon::soak {
 
+// How long a host may take from its start to logging "running" (it waits for Sidecar64), and to
+// be heard from by every flipper before its last end.
+inline constexpr ULONGLONG kHostStartLimitMs = 30000;
+
 class HostRun {
  public:
   // `number` counts the host's lives from 1; the files are <folder>\host-<number>.log and .stop.

@@ -15,7 +15,6 @@ namespace {
 
 constexpr unsigned kRequestTimeoutMs = 5000;
 constexpr ULONGLONG kStepMs = 100;
-constexpr ULONGLONG kHostStartLimitMs = 30000;
 constexpr ULONGLONG kHostEndLimitMs = 20000;
 constexpr ULONGLONG kAllShownLimitMs = 90000;
 constexpr ULONGLONG kMidRequestWaitMs = 3000;

@@ -19,7 +19,6 @@ constexpr ULONGLONG kSidecarBackLimitMs = 30000;
 // Sidecar64 checks the liveness value every 10 s; one that is not the host's own must be gone
 // by then, with room to spare.
 constexpr ULONGLONG kStrayAfterMs = 15000;
-constexpr ULONGLONG kHostStartLimitMs = 30000;
 // Rounds of icon changes this close to a host's start or end may fall either side of it.
 constexpr ULONGLONG kCountMarginMs = 3000;
 constexpr ULONGLONG kNoticeLagMs = 500;
@@ -94,7 +93,7 @@ void Soak::PollHost() {
     host_back_at_ = now + 2000;
   } else if (!host_->running() && host_running_at_ == 0 &&
              now - host_->started_at() > kHostStartLimitMs) {
-    Fault(name + " was not running within 30 s");
+    Fault(name + " was not running within " + std::to_string(kHostStartLimitMs / 1000) + " s");
     host_->Kill();
     host_ended_ = true;
     host_back_at_ = now + 2000;
