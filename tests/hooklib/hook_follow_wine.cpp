@@ -27,6 +27,7 @@
 #include "tests/support/access_violation_guard.h"
 #include "tests/support/child_process.h"
 #include "tests/support/clean_run.h"
+#include "tests/support/plain_window.h"
 #include "tests/support/settings_files.h"
 #include "tests/support/test_paths.h"
 
@@ -43,11 +44,6 @@ constexpr DWORD kAtOnceMs = 8000;
 constexpr DWORD kPastOneTickMs = contract::kWatchdogPeriodMs + 1500;
 constexpr DWORD kRewalkMs = 500;  // the library looks for a gone dialog at most this often
 
-HWND MakeWindow(const wchar_t* title) {
-  return CreateWindowExW(0, L"STATIC", title, WS_OVERLAPPED, 0, 0, 50, 50, nullptr, nullptr,
-                         nullptr, nullptr);
-}
-
 // One life of the host: main window (named by the liveness value), shell chain with the dialog,
 // and the hook with its property.
 struct HostLife {
@@ -56,7 +52,7 @@ struct HostLife {
   IconHook hook;
 
   bool Start(const std::wstring& library) {
-    main.Reset(MakeWindow(L"host main"));
+    main.Reset(MakePlainWindow(L"host main"));
     chain = ShellChain::Create({.dialogTitle = contract::DialogTitle<wchar_t>});
     if (!main || chain == nullptr) return false;
     if (!WriteHostWindow(contract::HookSettingsFile<wchar_t>, main.Get())) return false;

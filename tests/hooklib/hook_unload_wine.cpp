@@ -26,6 +26,7 @@
 #include "host/win32_handles.h"
 #include "tests/support/access_violation_guard.h"
 #include "tests/support/clean_run.h"
+#include "tests/support/plain_window.h"
 #include "tests/support/settings_files.h"
 #include "tests/support/test_paths.h"
 
@@ -143,11 +144,6 @@ class Prober {
   std::thread thread_;
 };
 
-HWND MakeWindow(const wchar_t* title) {
-  return CreateWindowExW(0, L"STATIC", title, WS_OVERLAPPED, 0, 0, 50, 50, nullptr, nullptr,
-                         nullptr, nullptr);
-}
-
 void StoreHook(HWND dialog) {
   SetPropW(dialog, contract::HookProperty<wchar_t>, reinterpret_cast<HANDLE>(0xB00C));
 }
@@ -186,7 +182,7 @@ const char* g_libraryArgument = nullptr;
 // Runs first, alone in the process, so that every tick counted would be this copy's.
 TEST(HookUnloadWine, ACopyFreedMoreOftenThanLoadedOnTheArmingThreadLeavesAndTicksNoMore) {
   AccessViolationGuard guard;
-  UniqueWindow hostMain(MakeWindow(L"host main"));
+  UniqueWindow hostMain(MakePlainWindow(L"host main"));
   ASSERT_TRUE(hostMain);
   ASSERT_TRUE(WriteHostWindow(contract::HookSettingsFile<wchar_t>, hostMain.Get()));
   auto chain = ShellChain::Create({.dialogTitle = contract::DialogTitle<wchar_t>});
@@ -216,8 +212,8 @@ TEST(HookUnloadWine, ArmedCopiesStayWhileTheHostLivesAndLeaveWithinTwoTicksOnceI
   AccessViolationGuard guard;
   const std::wstring library = WindowsPath(g_libraryArgument);
 
-  UniqueWindow hostMain(MakeWindow(L"host main"));
-  UniqueWindow probed(MakeWindow(L"probed"));
+  UniqueWindow hostMain(MakePlainWindow(L"host main"));
+  UniqueWindow probed(MakePlainWindow(L"probed"));
   EXPECT_TRUE(hostMain && probed);
   wchar_t handle[32];
   std::swprintf(handle, 32, L"%u",

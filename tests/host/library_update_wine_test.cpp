@@ -100,17 +100,10 @@ std::uint64_t MappedVersion(HMODULE module) {
   return fixed != nullptr ? Version(*fixed) : 0;
 }
 
+// The whole file as the client's own file port reads it; empty when it cannot be read.
 std::vector<unsigned char> ReadWholeFile(const std::wstring& path) {
   std::vector<unsigned char> bytes;
-  UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!file) return bytes;
-  bytes.resize(GetFileSize(file.Get(), nullptr));
-  DWORD read = 0;
-  if (!ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
-      read != bytes.size()) {
-    bytes.clear();
-  }
+  Win32FilePort().ReadWhole(path, bytes);
   return bytes;
 }
 
@@ -125,14 +118,6 @@ bool WriteWholeFile(const std::wstring& path, const std::vector<unsigned char>& 
 
 bool Exists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::wstring TempFolder(const wchar_t* name) {
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  const std::wstring folder = std::wstring(temp) + name + L"\\";
-  CreateDirectoryW(folder.c_str(), nullptr);
-  return folder;
 }
 
 // Empties `folder` of files (what an earlier run left); aside copies an earlier run's programs

@@ -76,7 +76,7 @@ void Program::Poll(ULONGLONG now, Faults& faults) {
         if (setup_.flipper) flipper_windows_ = windows_;
         windows_read_ = now;
       } else if (now - since_ > kShowLimitMs) {
-        Fault(faults, "showed no window within 30 s");
+        Fault(faults, "showed no window within " + SecondsText(kShowLimitMs));
         process_.Kill(1);
         state_ = State::kStopped;
       }
@@ -101,7 +101,7 @@ void Program::Poll(ULONGLONG now, Faults& faults) {
         windows_.clear();
         state_ = State::kStopped;
       } else if (now - since_ > kCloseLimitMs) {
-        Fault(faults, "did not end within 20 s of WM_CLOSE");
+        Fault(faults, "did not end within " + SecondsText(kCloseLimitMs) + " of WM_CLOSE");
         process_.Kill(1);
         windows_.clear();
         state_ = State::kStopped;

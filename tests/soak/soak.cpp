@@ -122,7 +122,7 @@ bool Soak::Begin() {
     for (auto& program : programs_) all = all && program->state() != Program::State::kStarting;
     if (all) break;
     if (::GetTickCount64() - start > kAllShownLimitMs || StopRequested()) {
-      Fault("the programs did not all show a window within 90 s");
+      Fault("the programs did not all show a window within " + SecondsText(kAllShownLimitMs));
       return false;
     }
     ::Sleep(static_cast<DWORD>(kStepMs));
@@ -222,8 +222,8 @@ void Soak::EndHost(bool clean) {
     ++clean_ends_;
     const DWORD code = host_->process().ExitCode();
     if (!ended) {
-      Fault("host #" + std::to_string(host_->number()) +
-            " did not end within 20 s of its stop file");
+      Fault("host #" + std::to_string(host_->number()) + " did not end within " +
+            SecondsText(kHostEndLimitMs) + " of its stop file");
       host_->Kill();
     } else if (code != 0 || !host_->stopped_cleanly()) {
       Fault("host #" + std::to_string(host_->number()) + " ended with exit code " +

@@ -93,7 +93,7 @@ void Soak::PollHost() {
     host_back_at_ = now + 2000;
   } else if (!host_->running() && host_running_at_ == 0 &&
              now - host_->started_at() > kHostStartLimitMs) {
-    Fault(name + " was not running within " + std::to_string(kHostStartLimitMs / 1000) + " s");
+    Fault(name + " was not running within " + SecondsText(kHostStartLimitMs));
     host_->Kill();
     host_ended_ = true;
     host_back_at_ = now + 2000;
@@ -205,7 +205,7 @@ void Soak::CheckNotices() {
     }
     if (host_up && ::IsWindow(it->window)) {
       Lost("no notice from flipper window " + Hex(it->window) + " reached host #" +
-           std::to_string(it->host) + " within 20 s");
+           std::to_string(it->host) + " within " + SecondsText(kFirstNoticeLimitMs));
     } else {
       ++notices_dropped_;  // the window or the host went first
     }
@@ -220,8 +220,8 @@ void Soak::CheckNotices() {
       const auto last = last_notice_.find(window);
       if (last == last_notice_.end() || now - last->second <= kNoticeGapLimitMs) continue;
       ++notice_gaps_;
-      Lost("flipper window " + Hex(window) + ": no notice for 30 s in host #" +
-           std::to_string(host_->number()) + "'s life");
+      Lost("flipper window " + Hex(window) + ": no notice for " + SecondsText(kNoticeGapLimitMs) +
+           " in host #" + std::to_string(host_->number()) + "'s life");
       last->second = now;
     }
   }
@@ -268,7 +268,8 @@ void Soak::CheckSidecarRecovery() {
   const ULONGLONG now = ::GetTickCount64();
   if (sidecar_back_at_ != 0 && now - sidecar_back_at_ > kSidecarBackLimitMs) {
     awaiting_recovery_ = false;
-    Lost("no right answer within 30 s of the host starting Sidecar64 again after a kill");
+    Lost("no right answer within " + SecondsText(kSidecarBackLimitMs) +
+         " of the host starting Sidecar64 again after a kill");
   }
 }
 

@@ -10,12 +10,18 @@ std::wstring OwnPath() {
   return path;
 }
 
-std::wstring CopyToTemp(const std::wstring& source, const wchar_t* folder, const wchar_t* name) {
+std::wstring TempFolder(const wchar_t* name) {
   wchar_t temp[MAX_PATH];
   if (GetTempPathW(MAX_PATH, temp) == 0) return L"";
-  std::wstring target = std::wstring(temp) + folder;
-  CreateDirectoryW(target.c_str(), nullptr);
-  target += std::wstring(L"\\") + name;
+  const std::wstring folder = std::wstring(temp) + name + L"\\";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  return folder;
+}
+
+std::wstring CopyToTemp(const std::wstring& source, const wchar_t* folder, const wchar_t* name) {
+  const std::wstring parent = TempFolder(folder);
+  if (parent.empty()) return L"";
+  const std::wstring target = parent + name;
   if (!CopyFileW(source.c_str(), target.c_str(), FALSE)) return L"";
   return target;
 }

@@ -9,6 +9,9 @@ namespace quillon::test {
 // This program's image path.
 std::wstring OwnPath();
 
+// %TEMP%\<name>\ (with its trailing separator), created when missing.
+std::wstring TempFolder(const wchar_t* name);
+
 // Copies `source` to %TEMP%\<folder>\<name> and returns the copy's path ("" on failure). A copy
 // is a module of its own (a library attaches anew) or an image path of its own (a program).
 std::wstring CopyToTemp(const std::wstring& source, const wchar_t* folder, const wchar_t* name);
