@@ -61,6 +61,10 @@ QUILLON_TEXT(LivenessKey, "Handle");
 QUILLON_TEXT(HookSettingsFile, "QuillonFree.cfg");   // read by the hook library
 QUILLON_TEXT(AssistantSettingsFile, "Quillon.cfg");  // read by the assistant
 inline constexpr unsigned kWatchdogPeriodMs = 10000;
+// A look at the liveness value that finds no live host is repeated after this pause before
+// either companion acts on it: a save of the settings file leaves it empty for a moment.
+// Hosts that save by writing a temporary file and replacing the old one leave no such moment.
+inline constexpr unsigned kLivenessConfirmDelayMs = 1000;
 // The identifier of Sidecar64's watchdog timer on its receive window (WM_TIMER's wParam).
 inline constexpr unsigned kAssistantWatchdogTimerId = 678;
 
