@@ -47,7 +47,7 @@ bool WriteHandle(const std::wstring& file, const std::wstring& value) {
 // The median over `rounds` of the microseconds one read takes, each round the mean of `reads`.
 template <class Ch>
 double ReadMicroseconds(int rounds, int reads, std::size_t expectedLength) {
-  using Store = quillon::CSettingsT<Ch>;
+  using Store = quillon::Win32Settings<Ch>;
   using Text = typename Store::Text;
   Store store(false, Text(contract::Firm<Ch>), Text(contract::App<Ch>),
               quillon::Win32SettingsPort<Ch>());

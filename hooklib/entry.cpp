@@ -74,7 +74,7 @@ UINT_PTR HoldModuleForTimer(HINSTANCE module, UINT_PTR timer) {
 void Attach(HINSTANCE module) {
   quillon::Win32AttachPort port(TimerProc);
   const quillon::Discovery found =
-      quillon::DiscoverHost<quillon::CSettingsA, quillon::CTextA>(port, g_settings);
+      quillon::DiscoverHost<quillon::Win32Settings<char>, quillon::CTextA>(port, g_settings);
   g_hTrayWnd = quillon::ToHwnd(found.tray);
   g_hRebarWnd = quillon::ToHwnd(found.rebar);
   g_hTaskSwWnd = quillon::ToHwnd(found.taskSwitch);

@@ -5,6 +5,7 @@
 #include "hooklib/module_lifetime.h"
 #include "hooklib/module_state.h"
 #include "hooklib/notice_target.h"
+#include "hooklib/process_user.h"
 #include "hooklib/watchdog.h"
 #include "hooklib/win32_attach_port.h"
 
@@ -39,6 +40,19 @@ class Win32WatchdogPort final : public quillon::WatchdogPort {
     return ::IsWindow(reinterpret_cast<HWND>(window)) != 0;
   }
   void Unhook(std::uintptr_t hook) override { UnhookWindowsHookEx(reinterpret_cast<HHOOK>(hook)); }
+  bool RunsAsOwnerOf(std::uintptr_t window) override {
+    return quillon::RunsAsOwnerOfWindow(quillon::ToHwnd(window));
+  }
+  // The id of a thread timer given again replaces that timer. Should the system make a new one
+  // all the same, the old one goes; should it make none, the old period stays, and the
+  // confirmation comes a period later.
+  void SetTimerPeriod(unsigned periodMs) override {
+    const UINT_PTR renewed = SetTimer(nullptr, timer_, periodMs, TimerProc);
+    if (renewed == 0) return;
+    if (renewed != timer_) KillTimer(nullptr, timer_);
+    timer_ = renewed;
+    g_idTimer = renewed;
+  }
   bool HookCallsInFlight() override { return g_lHookCalls.load() != 0; }
   // Called during a tick, so on the timer's own thread, with the id the system just passed.
   void StopTimer() override {
@@ -68,8 +82,8 @@ void CALLBACK TimerProc(HWND, UINT, UINT_PTR timer, DWORD) {
   quillon::WatchdogTarget target{reinterpret_cast<std::uintptr_t>(g_hHook),
                                  reinterpret_cast<std::uintptr_t>(g_hWatchedDlg)};
   const quillon::WatchdogTarget before = target;
-  g_eWatchdogStage = quillon::WatchdogTick<quillon::CSettingsA, quillon::CTextA>(
-      g_settings, port, tree, target, g_eWatchdogStage);
+  g_eWatchdogStage = quillon::WatchdogTick<quillon::Win32Settings<char>, quillon::CTextA>(
+      g_settings, port, tree, target, g_livenessConfirmation, g_eWatchdogStage);
   if (!(target == before)) {
     // Following a restarted host: its dialog is where the notices go now, too.
     g_hHook = reinterpret_cast<HHOOK>(target.hook);

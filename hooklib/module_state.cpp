@@ -15,8 +15,9 @@ UINT_PTR g_idTimer = 0;
 HMODULE g_hWatchdogModule = nullptr;
 std::atomic<DWORD> g_dwWatchdogThread{0};
 quillon::WatchdogStage g_eWatchdogStage = quillon::WatchdogStage::kRetired;
+quillon::LivenessConfirmation g_livenessConfirmation;
 std::atomic<long> g_lHookCalls{0};
 
-quillon::CSettingsA g_settings(false, quillon::CTextA(quillon::contract::Firm<char>),
-                               quillon::CTextA(quillon::contract::App<char>),
-                               quillon::Win32SettingsPort<char>());
+quillon::Win32Settings<char> g_settings(false, quillon::CTextA(quillon::contract::Firm<char>),
+                                        quillon::CTextA(quillon::contract::App<char>),
+                                        quillon::Win32SettingsPort<char>());

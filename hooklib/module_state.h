@@ -13,7 +13,9 @@
 
 #include "hooklib/notice_target.h"
 #include "hooklib/watchdog.h"
+#include "settings/liveness_confirmation.h"
 #include "settings/settings.h"
+#include "settings/win32_settings_port.h"
 
 extern HWND g_hTrayWnd;    // first visible "Shell_TrayWnd", at attach
 extern HWND g_hRebarWnd;   // its "ReBarWindow32" child
@@ -24,7 +26,9 @@ extern std::atomic<quillon::WindowId> g_hHostDlg;
 extern std::atomic<std::uint32_t> g_dwLastWalkTime;
 extern HHOOK g_hHook;       // the watched host's hook, from its dialog's property
 extern HWND g_hWatchedDlg;  // the dialog that carries it
-extern UINT_PTR g_idTimer;  // the watchdog timer's id as the system chose it; 0 when none
+// The watchdog timer's id as the system chose it (a tick that changes the period may get a new
+// one); 0 when none.
+extern UINT_PTR g_idTimer;
 
 // The watchdog's reference to this module, taken when its timer started: while the timer can
 // call TimerProc, no FreeLibrary on any thread can unmap the code. Handed back once it retires.
@@ -34,8 +38,11 @@ extern HMODULE g_hWatchdogModule;
 // stopped by the thread that owns it.
 extern std::atomic<DWORD> g_dwWatchdogThread;
 extern quillon::WatchdogStage g_eWatchdogStage;
+// Whether the watchdog's last look found no live host, so that its next tick confirms it.
+extern quillon::LivenessConfirmation g_livenessConfirmation;
 // Calls of HookProc running right now, on any thread.
 extern std::atomic<long> g_lHookCalls;
 
-// The library's settings store: file backend, firm "Orvane", application "Quillon".
-extern quillon::CSettingsA g_settings;
+// The library's settings store: file backend (found and read through the wide calls), firm
+// "Orvane", application "Quillon".
+extern quillon::Win32Settings<char> g_settings;

@@ -1,8 +1,10 @@
 // The host watchdog's decisions, one tick at a time: is the host's main window, as named by the
-// liveness value in the settings file, still there? If not, ask for the removal of the host's
-// hook, and then retire: stop the timer and give back the module reference that kept the library
-// in the process while the timer could still call into it. A host that was restarted is followed
-// (its new dialog and hook are watched instead); a host that took its hook away is let go.
+// liveness value in the settings file, still there? A look that finds no live host is repeated
+// after the confirmation pause (a save of the file leaves it empty for a moment); only a second
+// one in a row asks for the removal of the host's hook, and then the watchdog retires: stop the
+// timer and give back the module reference that kept the library in the process while the timer
+// could still call into it. A host that was restarted is followed (its new dialog and hook are
+// watched instead); a host that took its hook away is let go.
 #pragma once
 
 #include <cstdint>
@@ -10,12 +12,13 @@
 #include "hooklib/attach.h"
 #include "host/contract.h"
 #include "settings/handle_text.h"
+#include "settings/liveness_confirmation.h"
 
 namespace quillon {
 
 // Where the watchdog of one process stands. Every change happens on the thread that armed it.
 enum class WatchdogStage {
-  kWatching,  // the timer runs and checks the host on every tick
+  kWatching,  // the timer runs and checks the host on every tick (or confirms a failed check)
   kRetiring,  // the host, its dialog or its hook is gone: one more tick lets hook calls drain
   kRetired,   // timer stopped, module reference handed back: nothing of the library runs again
 };
@@ -34,6 +37,11 @@ class WatchdogPort {
   virtual ~WatchdogPort() = default;
   virtual bool IsWindow(std::uintptr_t window) = 0;
   virtual void Unhook(std::uintptr_t hook) = 0;
+  // Whether this process runs as the user of the process that owns `window`; false when that
+  // cannot be told (a process of another user may not be opened, say).
+  virtual bool RunsAsOwnerOf(std::uintptr_t window) = 0;
+  // Sets the time to the next tick, and the period after it; called during a tick.
+  virtual void SetTimerPeriod(unsigned periodMs) = 0;
   // Whether a call of the hook procedure is running on some thread right now.
   virtual bool HookCallsInFlight() = 0;
   // Stops the watchdog's timer; called on its own thread, during one of its ticks.
@@ -59,7 +67,14 @@ bool HostIsAlive(Settings& settings, WatchdogPort& port) {
 
 // One tick; returns the stage after it, and changes `target` when it follows a restarted host.
 //  - Watching:
-//    * The host gone asks for the hook's removal, once, and starts retiring.
+//    * A look that finds no live host (a failed read, or a value that names no window) is only
+//      a suspicion: the next tick comes after the confirmation pause instead of the period. A
+//      confirmation that finds the host alive goes back to the period.
+//    * The host gone in two looks in a row asks for the hook's removal, once, and starts
+//      retiring, on the usual period again. A process of another user than the one that owns
+//      the host's dialog reads its own user's settings file, which tells nothing about this
+//      host: while that dialog is there, such a process (or one that cannot tell its owner)
+//      retires without touching the hook.
 //    * The host alive but the dialog gone: the host was restarted, or the shell's task bar was
 //      rebuilt. The tree is walked again, by the attach routine's rules; a "Quillon" dialog with
 //      the hook property is watched from now on, with the hook it names, and the hook watched
@@ -76,11 +91,22 @@ bool HostIsAlive(Settings& settings, WatchdogPort& port) {
 //    their own.
 template <class Settings, class Text>
 WatchdogStage WatchdogTick(Settings& settings, WatchdogPort& port, WindowTreePort& tree,
-                           WatchdogTarget& target, WatchdogStage stage) {
+                           WatchdogTarget& target, LivenessConfirmation& confirmation,
+                           WatchdogStage stage) {
   switch (stage) {
     case WatchdogStage::kWatching: {
-      if (!HostIsAlive<Settings, Text>(settings, port)) {
-        port.Unhook(target.hook);
+      const bool confirming = confirmation.confirming();
+      const LivenessVerdict verdict =
+          confirmation.Judge(HostIsAlive<Settings, Text>(settings, port));
+      if (verdict == LivenessVerdict::kConfirm) {
+        port.SetTimerPeriod(contract::kLivenessConfirmDelayMs);
+        return WatchdogStage::kWatching;
+      }
+      if (confirming) port.SetTimerPeriod(contract::kWatchdogPeriodMs);
+      if (verdict == LivenessVerdict::kGone) {
+        const bool anotherUsers =
+            port.IsWindow(target.hostDialog) && !port.RunsAsOwnerOf(target.hostDialog);
+        if (!anotherUsers) port.Unhook(target.hook);
         return WatchdogStage::kRetiring;
       }
       if (!port.IsWindow(target.hostDialog)) {

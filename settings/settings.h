@@ -9,10 +9,17 @@
 //
 // Memory: the narrow form (built without exceptions) ends a read as not found when one of its
 // buffers cannot be had; the wide form lets std::bad_alloc reach the caller.
+//
+// The file calls may use other characters than the store's text (FileCh, settings_port.h): the
+// narrow store on Windows builds its path and reads its file in UTF-16, converting the firm,
+// application and file names, the section and the key on the way in and the value on the way
+// out, so that it finds its file under any user name and returns every value of an ANSI file as
+// that file holds it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "host/contract.h"
 #include "settings/placeholder_list.h"
@@ -28,11 +35,11 @@ enum class FilePathResult {
   kTooLong,      // the path would not fit the buffer: nothing was created or written
 };
 
-template <class Ch, class Alloc = DefaultTextAlloc<Ch>>
+template <class Ch, class Alloc = DefaultTextAlloc<Ch>, class FileCh = Ch>
 class CSettingsT {
  public:
   using Text = CTextT<Ch, Alloc>;
-  using Port = SettingsPort<Ch>;
+  using Port = SettingsPort<Ch, FileCh>;
   using Placeholders = PlaceholderList<Ch, Alloc>;
 
   // Room for a settings-file value before the first read. Every read costs what the whole file
@@ -132,7 +139,7 @@ class CSettingsT {
   // the value is not empty.
   bool ReadFileValue(const Text& path, const Text& key, Text& value) const {
     if (path.GetText() == nullptr || key.GetText() == nullptr) return false;
-    Ch file[kSettingsPathChars];
+    FileCh file[kSettingsPathChars];
     switch (BuildFilePath(file)) {
       case FilePathResult::kBuilt:
         break;
@@ -142,15 +149,18 @@ class CSettingsT {
         value = EmptyText();  // as for a file that is not there
         return false;
     }
+    const FileText section(*this, path.GetText());
+    const FileText name(*this, key.GetText());
+    if (section.get() == nullptr || name.get() == nullptr) return false;
     for (std::size_t size = kFirstReadChars;; size = GrownReadSize(size, file)) {
-      PolicyBuffer<Ch, Alloc> buffer(size);
+      PolicyBuffer<FileCh, Alloc> buffer(size);
       if (!buffer) return false;
-      buffer.get()[0] = Ch(0);
+      buffer.get()[0] = FileCh(0);
       const std::size_t count =
-          port_->ReadProfileString(path.GetText(), key.GetText(), buffer.get(), size, file);
+          port_->ReadProfileString(section.get(), name.get(), buffer.get(), size, file);
       if (count >= size - 1) continue;  // the text may have been cut: read again with more room
-      buffer.get()[count] = Ch(0);
-      if (value.Assign(buffer.get()) != kTextOk) return false;
+      buffer.get()[count] = FileCh(0);
+      if (!AssignFromFile(value, buffer.get())) return false;
       return count != 0;
     }
   }
@@ -158,24 +168,25 @@ class CSettingsT {
   // Writes <application data>\<firm>\<app>\<file name> into `buffer`, creating the firm folder
   // and then the application folder when they are missing (a failed creation is ignored). The
   // whole length is checked before anything is created, so a cut path never names a folder.
-  FilePathResult BuildFilePath(Ch (&buffer)[kSettingsPathChars]) const {
+  FilePathResult BuildFilePath(FileCh (&buffer)[kSettingsPathChars]) const {
     const Ch* firm = firm_.GetText();
     const Ch* app = app_.GetText();
     const Ch* fileName = fileName_.GetText();
     if (firm == nullptr || app == nullptr || fileName == nullptr) {
       return FilePathResult::kUnavailable;
     }
-    buffer[0] = Ch(0);
+    buffer[0] = FileCh(0);
     if (!port_->GetAppDataFolder(buffer)) return FilePathResult::kUnavailable;
     std::size_t length = 0;
-    while (length < kSettingsPathChars && buffer[length] != Ch(0)) ++length;
+    while (length < kSettingsPathChars && buffer[length] != FileCh(0)) ++length;
     if (length == 0 || length == kSettingsPathChars) return FilePathResult::kUnavailable;
 
-    const Ch last = buffer[length - 1];
-    const bool addSeparator = last != Ch('\\') && last != Ch('/');
-    const std::size_t firmLength = TextLength(firm);
-    const std::size_t appLength = TextLength(app);
-    const std::size_t fileLength = TextLength(fileName);
+    const FileCh last = buffer[length - 1];
+    const bool addSeparator = last != FileCh('\\') && last != FileCh('/');
+    // The lengths in the file calls' characters: the limit is theirs.
+    const std::size_t firmLength = FileLength(firm);
+    const std::size_t appLength = FileLength(app);
+    const std::size_t fileLength = FileLength(fileName);
     // Every part is at most a path's length, so the sum cannot wrap before the comparison.
     const std::size_t needed =
         length + (addSeparator ? 1 : 0) + firmLength + 1 + appLength + 1 + fileLength + 1;
@@ -184,18 +195,18 @@ class CSettingsT {
       return FilePathResult::kTooLong;
     }
 
-    Ch* end = buffer + length;
-    if (addSeparator) *end++ = Ch('\\');
-    end = Put(end, firm, firmLength);
-    *end++ = Ch('\\');
-    *end = Ch(0);
+    FileCh* end = buffer + length;
+    if (addSeparator) *end++ = FileCh('\\');
+    end = PutInFile(end, firm, firmLength);
+    *end++ = FileCh('\\');
+    *end = FileCh(0);
     if (!port_->PathExists(buffer)) port_->CreateFolder(buffer);
-    end = Put(end, app, appLength);
-    *end = Ch(0);
+    end = PutInFile(end, app, appLength);
+    *end = FileCh(0);
     if (!port_->PathExists(buffer)) port_->CreateFolder(buffer);
-    *end++ = Ch('\\');
-    end = Put(end, fileName, fileLength);
-    *end = Ch(0);
+    *end++ = FileCh('\\');
+    end = PutInFile(end, fileName, fileLength);
+    *end = FileCh(0);
     return FilePathResult::kBuilt;
   }
 
@@ -213,6 +224,69 @@ class CSettingsT {
     typename Port::RegistryKey key_;
   };
 
+  static constexpr bool kFileCharsAreText = std::is_same_v<Ch, FileCh>;
+
+  // A text of the store in the file calls' characters: the text itself where they are the same,
+  // else a converted copy; get() is null when it could not be had.
+  class FileText {
+   public:
+    FileText(const CSettingsT& store, const Ch* text)
+        : FileText(store, text,
+                   kFileCharsAreText ? 0 : store.port_->ToFileChars(text, nullptr, 0)) {}
+    const FileCh* get() const noexcept { return text_; }
+
+   private:
+    // `units`: the converted text's, terminator included; 0 where nothing is converted.
+    FileText(const CSettingsT& store, const Ch* text, std::size_t units)
+        : converted_(units == 0 ? PolicyBuffer<FileCh, Alloc>()
+                                : PolicyBuffer<FileCh, Alloc>(units)) {
+      if constexpr (kFileCharsAreText) {
+        text_ = text;
+      } else if (converted_ && store.port_->ToFileChars(text, converted_.get(), units) == units) {
+        text_ = converted_.get();
+      }
+    }
+
+    PolicyBuffer<FileCh, Alloc> converted_;
+    const FileCh* text_ = nullptr;
+  };
+
+  // The length of `text` in the file calls' characters, terminator not counted; a text that
+  // cannot be converted counts as longer than any path.
+  std::size_t FileLength(const Ch* text) const {
+    if constexpr (kFileCharsAreText) {
+      return TextLength(text);
+    } else {
+      const std::size_t units = port_->ToFileChars(text, nullptr, 0);
+      return units == 0 ? kSettingsPathChars : units - 1;
+    }
+  }
+
+  // Writes `text`, `length` file characters long as FileLength counted them, at `to`, where
+  // there is room for them and a terminator.
+  FileCh* PutInFile(FileCh* to, const Ch* text, std::size_t length) const {
+    if constexpr (kFileCharsAreText) {
+      return Put(to, text, length);
+    } else {
+      port_->ToFileChars(text, to, length + 1);
+      return to + length;
+    }
+  }
+
+  // The value as the store's text; false when memory ran out or it could not be converted.
+  bool AssignFromFile(Text& value, const FileCh* read) const {
+    if constexpr (kFileCharsAreText) {
+      return value.Assign(read) == kTextOk;
+    } else {
+      const std::size_t units = port_->FromFileChars(read, nullptr, 0);
+      if (units == 0) return false;
+      PolicyBuffer<Ch, Alloc> converted(units);
+      if (!converted || port_->FromFileChars(read, converted.get(), units) != units) return false;
+      converted.get()[units - 1] = Ch(0);
+      return value.Assign(converted.get()) == kTextOk;
+    }
+  }
+
   static const Ch* EmptyText() noexcept {
     static constexpr Ch kEmpty[1] = {Ch(0)};
     return kEmpty;
@@ -221,7 +295,7 @@ class CSettingsT {
   // The next read's room: the file's size plus a terminator, or twice the last room when that
   // is more (or the size is unknown). Past half the address space it asks for everything,
   // which no allocation satisfies, so the read ends as after any failed allocation.
-  std::size_t GrownReadSize(std::size_t size, const Ch* file) const {
+  std::size_t GrownReadSize(std::size_t size, const FileCh* file) const {
     const std::size_t doubled = size <= SIZE_MAX / 2 ? size * 2 : SIZE_MAX;
     std::uint64_t bytes = 0;
     if (!port_->FileBytes(file, bytes) || bytes >= SIZE_MAX) return doubled;
@@ -229,7 +303,8 @@ class CSettingsT {
     return whole > doubled ? whole : doubled;
   }
 
-  static Ch* Put(Ch* to, const Ch* from, std::size_t count) noexcept {
+  template <class Unit>
+  static Unit* Put(Unit* to, const Unit* from, std::size_t count) noexcept {
     CopyUnits(to, from, count);
     return to + count;
   }

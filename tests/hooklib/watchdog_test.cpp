@@ -37,12 +37,20 @@ class FakeWatchdogPort final : public WatchdogPort {
     unhooked.push_back(hook);
     calls.push_back("unhook");
   }
+  bool RunsAsOwnerOf(std::uintptr_t window) override {
+    ownerAsked.push_back(window);
+    return sameUser;
+  }
+  void SetTimerPeriod(unsigned periodMs) override { periods.push_back(periodMs); }
   bool HookCallsInFlight() override { return inFlight; }
   void StopTimer() override { calls.push_back("stop timer"); }
   void ReleaseModule() override { calls.push_back("release module"); }
 
   std::set<std::uintptr_t> live;
   bool inFlight = false;
+  bool sameUser = true;  // whether this process runs as the user of the host's dialog
+  std::vector<std::uintptr_t> ownerAsked;
+  std::vector<unsigned> periods;  // every change of the timer's period, in order
   std::vector<std::uintptr_t> checked;
   std::vector<std::uintptr_t> unhooked;
   std::vector<std::string> calls;  // everything but the window checks, in order
@@ -63,7 +71,16 @@ struct Watchdog {
     armedFor = target;
   }
   WatchdogStage Tick(WatchdogStage current) {
-    return WatchdogTick<FakeSettings, CTextA>(settings, port, desktop, target, current);
+    return WatchdogTick<FakeSettings, CTextA>(settings, port, desktop, target, confirmation,
+                                              current);
+  }
+  // The look that finds no live host, and its confirmation.
+  WatchdogStage TickAndConfirm(WatchdogStage current) {
+    const std::size_t unhooks = port.unhooked.size();
+    const WatchdogStage stage = Tick(current);
+    EXPECT_EQ(stage, WatchdogStage::kWatching) << "a first failed look only asks for another";
+    EXPECT_EQ(port.unhooked.size(), unhooks);
+    return Tick(stage);
   }
   // The host ends its dialog and shell chain, and a new one appears with `title` and `hook`.
   WatchdogTarget Restart(const char* title, HookRef hook) {
@@ -76,6 +93,7 @@ struct Watchdog {
   test::FakeDesktop desktop;
   FakeSettings settings{"77", {}};
   FakeWatchdogPort port{desktop};
+  LivenessConfirmation confirmation;
   WatchdogTarget target, armedFor;
 };
 
@@ -103,7 +121,7 @@ const TickCase kTickCases[] = {
 
 class WatchdogTickCase : public testing::TestWithParam<TickCase> {};
 
-TEST_P(WatchdogTickCase, RemovesTheHookUnlessTheValueNamesALiveWindow) {
+TEST_P(WatchdogTickCase, RemovesTheHookWhenTwoLooksFindNoLiveWindow) {
   const TickCase& c = GetParam();
   Watchdog w;
   w.settings.stored = c.stored;
@@ -111,7 +129,7 @@ TEST_P(WatchdogTickCase, RemovesTheHookUnlessTheValueNamesALiveWindow) {
   FakeSettings& settings = w.settings;
   FakeWatchdogPort& port = w.port;
 
-  const WatchdogStage after = w.Tick(WatchdogStage::kWatching);
+  WatchdogStage after = w.Tick(WatchdogStage::kWatching);
 
   EXPECT_EQ(settings.asked, std::vector<std::string>{"Options\\Windows\\Main|Handle"});
   if (c.checkedWindow) {
@@ -120,13 +138,19 @@ TEST_P(WatchdogTickCase, RemovesTheHookUnlessTheValueNamesALiveWindow) {
   } else {
     EXPECT_TRUE(port.checked.empty());
   }
-  if (c.removes) {
-    EXPECT_EQ(port.unhooked, std::vector<std::uintptr_t>{kHook});
-    EXPECT_EQ(after, WatchdogStage::kRetiring);
-  } else {
-    EXPECT_TRUE(port.unhooked.empty());
-    EXPECT_EQ(after, WatchdogStage::kWatching);
+  EXPECT_EQ(after, WatchdogStage::kWatching);
+  EXPECT_TRUE(port.unhooked.empty()) << "one look is never enough";
+  if (!c.removes) {
+    EXPECT_TRUE(port.periods.empty());
+    return;
   }
+  EXPECT_EQ(port.periods, std::vector<unsigned>{1000});
+
+  after = w.Tick(after);
+  EXPECT_EQ(settings.asked.size(), 2u);
+  EXPECT_EQ(port.unhooked, std::vector<std::uintptr_t>{kHook});
+  EXPECT_EQ(after, WatchdogStage::kRetiring);
+  EXPECT_EQ(port.periods, (std::vector<unsigned>{1000, 10000})) << "retiring on the period";
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, WatchdogTickCase, testing::ValuesIn(kTickCases),
@@ -135,7 +159,7 @@ INSTANTIATE_TEST_SUITE_P(Values, WatchdogTickCase, testing::ValuesIn(kTickCases)
 TEST(WatchdogTick, HostGoneAsksForTheRemovalOnceThenStopsAndLetsTheModuleGo) {
   Watchdog w;
 
-  WatchdogStage stage = w.Tick(WatchdogStage::kWatching);
+  WatchdogStage stage = w.TickAndConfirm(WatchdogStage::kWatching);
   EXPECT_EQ(stage, WatchdogStage::kRetiring);
   EXPECT_EQ(w.port.calls, std::vector<std::string>{"unhook"});
 
@@ -144,13 +168,112 @@ TEST(WatchdogTick, HostGoneAsksForTheRemovalOnceThenStopsAndLetsTheModuleGo) {
   stage = w.Tick(stage);
   EXPECT_EQ(stage, WatchdogStage::kRetired);
   EXPECT_EQ(w.port.calls, (std::vector<std::string>{"unhook", "stop timer", "release module"}));
-  EXPECT_EQ(w.settings.asked.size(), 1u) << "a retiring tick reads no settings";
+  EXPECT_EQ(w.settings.asked.size(), 2u) << "a retiring tick reads no settings";
 
   stage = w.Tick(stage);
   EXPECT_EQ(stage, WatchdogStage::kRetired);
   EXPECT_EQ(w.port.calls.size(), 3u);
-  EXPECT_EQ(w.settings.asked.size(), 1u);
+  EXPECT_EQ(w.settings.asked.size(), 2u);
 }
+
+// Each tick's look, in order: whether the value is there (the host saves its file, or has gone),
+// and what the watchdog does about it.
+struct ConfirmationCase {
+  const char* name;
+  std::vector<bool> valuePresent;  // one entry per tick
+  std::vector<unsigned> periods;   // the timer's period changes over all ticks
+  bool removes;                    // after the last tick
+};
+
+const ConfirmationCase kConfirmationCases[] = {
+    {"ASaveOnTheTickIsOverByTheConfirmation", {false, true}, {1000, 10000}, false},
+    {"ASaveOnEveryOtherTickNeverRemoves",
+     {false, true, false, true, false, true},
+     {1000, 10000, 1000, 10000, 1000, 10000},
+     false},
+    {"AliveAfterwardsStaysOnThePeriod", {false, true, true, true}, {1000, 10000}, false},
+    {"GoneForGoodRemovesAtTheConfirmation", {false, false}, {1000, 10000}, true},
+    {"GoneAfterASaveRemovesAtItsOwnConfirmation",
+     {false, true, true, false, false},
+     {1000, 10000, 1000, 10000},
+     true},
+};
+
+class WatchdogConfirmation : public testing::TestWithParam<ConfirmationCase> {};
+
+TEST_P(WatchdogConfirmation, OnlyTwoFailedLooksInARowRemoveTheHook) {
+  const ConfirmationCase& c = GetParam();
+  Watchdog w;
+  w.port.live = {77};
+  WatchdogStage stage = WatchdogStage::kWatching;
+  for (std::size_t i = 0; i < c.valuePresent.size(); ++i) {
+    EXPECT_EQ(stage, WatchdogStage::kWatching) << "before tick " << i;
+    if (c.valuePresent[i]) {
+      w.settings.stored = "77";
+    } else {
+      w.settings.stored.reset();
+    }
+    stage = w.Tick(stage);
+  }
+  EXPECT_EQ(w.port.periods, c.periods);
+  if (c.removes) {
+    EXPECT_EQ(stage, WatchdogStage::kRetiring);
+    EXPECT_EQ(w.port.unhooked, std::vector<std::uintptr_t>{kHook});
+  } else {
+    EXPECT_EQ(stage, WatchdogStage::kWatching);
+    EXPECT_TRUE(w.port.calls.empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, WatchdogConfirmation, testing::ValuesIn(kConfirmationCases),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+// A confirmed failed look in a process of another user than the host's: it read its own user's
+// file, which says nothing about this host, so it leaves the hook alone while the host's dialog
+// is there to be judged by its owner's processes.
+struct OwnerCase {
+  const char* name;
+  bool sameUser;       // what the port says about the dialog's owner
+  bool dialogThere;    // whether the watched dialog still exists
+  const char* stored;  // the value this process reads
+  bool removes;
+};
+
+const OwnerCase kOwnerCases[] = {
+    {"TheHostsOwnUserRemoves", true, true, nullptr, true},
+    {"AnotherUserWithNoFileLeavesTheHook", false, true, nullptr, false},
+    {"AnotherUserWithADeadHandleLeavesTheHook", false, true, "555", false},
+    {"DialogGoneTooRemovesWhoeverAsks", false, false, nullptr, true},
+};
+
+class WatchdogOwner : public testing::TestWithParam<OwnerCase> {};
+
+TEST_P(WatchdogOwner, OnlyTheHostsOwnUserRemovesOnAConfirmedFailure) {
+  const OwnerCase& c = GetParam();
+  Watchdog w;
+  w.port.sameUser = c.sameUser;
+  if (c.stored != nullptr) {
+    w.settings.stored = c.stored;
+  } else {
+    w.settings.stored.reset();
+  }
+  if (!c.dialogThere) w.desktop.Destroy(w.target.hostDialog);
+
+  WatchdogStage stage = w.TickAndConfirm(WatchdogStage::kWatching);
+  EXPECT_EQ(stage, WatchdogStage::kRetiring);
+  if (c.removes) {
+    EXPECT_EQ(w.port.unhooked, std::vector<std::uintptr_t>{kHook});
+  } else {
+    EXPECT_EQ(w.port.ownerAsked, std::vector<std::uintptr_t>{w.target.hostDialog});
+    EXPECT_TRUE(w.port.unhooked.empty());
+  }
+  // Either way the library lets go of the process as after a removal.
+  EXPECT_EQ(w.Tick(stage), WatchdogStage::kRetired);
+  EXPECT_EQ(w.port.unhooked.size(), c.removes ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, WatchdogOwner, testing::ValuesIn(kOwnerCases),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 TEST(WatchdogTick, HostAndDialogAliveWithTheHookInPlaceKeepWatching) {
   Watchdog w;
@@ -227,7 +350,7 @@ TEST_P(WatchdogDialogGone, FollowsARestartedHostOrRetiresWithoutTouchingItsHook)
     EXPECT_EQ(w.port.unhooked, unhooked);
     // From now on it is the new host's hook that goes when the host does.
     w.port.live.clear();
-    EXPECT_EQ(w.Tick(stage), WatchdogStage::kRetiring);
+    EXPECT_EQ(w.TickAndConfirm(stage), WatchdogStage::kRetiring);
     unhooked.push_back(followed->hook);
     EXPECT_EQ(w.port.unhooked, unhooked);
   } else {
@@ -243,7 +366,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, WatchdogDialogGone, testing::ValuesIn(kDialogGon
 TEST(WatchdogTick, ARestartedHostIsNotLookedForWhileTheLivenessValueFails) {
   Watchdog w;
   w.Restart("Quillon", kNewHook);
-  EXPECT_EQ(w.Tick(WatchdogStage::kWatching), WatchdogStage::kRetiring);
+  EXPECT_EQ(w.TickAndConfirm(WatchdogStage::kWatching), WatchdogStage::kRetiring);
   EXPECT_EQ(w.port.unhooked, std::vector<std::uintptr_t>{kHook});
   EXPECT_EQ(w.target, w.armedFor);
 }

@@ -1,5 +1,6 @@
 // The settings-file backend: the full path and its folders, the growing read buffer, the
-// long-path guard and what a failed allocation leaves behind.
+// long-path guard and what a failed allocation leaves behind; in each form, and in the narrow
+// form whose file calls are wide.
 #include <gtest/gtest.h>
 
 #include <new>
@@ -18,11 +19,13 @@ template <class Form>
 class FileReadTest : public ::testing::Test {
  protected:
   using Char = typename Form::Ch;
-  using Store = CSettingsT<Char, typename Form::Alloc>;
+  using FileChar = typename Form::FileCh;
+  using Store = CSettingsT<Char, typename Form::Alloc, FileChar>;
+  using Port = FakeSettingsPort<Char, FileChar>;
   using TextType = typename Store::Text;
-  using String = std::basic_string<Char>;
+  using String = std::basic_string<FileChar>;  // of the file calls
 
-  static String L(const char* ascii) { return S<Char>(ascii); }
+  static String L(const char* ascii) { return S<FileChar>(ascii); }
   static TextType T(const char* ascii) { return TextType(S<Char>(ascii).c_str()); }
 
   FileReadTest() {
@@ -42,11 +45,11 @@ class FileReadTest : public ::testing::Test {
       "C:\\users\\me\\AppData\\Roaming\\Orvane\\Quillon\\Quillon.cfg";
   static constexpr const char* kSection = "Software\\Orvane\\Quillon\\Options\\Windows\\Main";
 
-  FakeSettingsPort<Char> port;
+  Port port;
   Store store{false, T("Orvane"), T("Quillon"), port};
 };
 
-using Forms = ::testing::Types<NarrowForm, WideForm>;
+using Forms = ::testing::Types<NarrowForm, WideForm, NarrowWithWideFileForm>;
 TYPED_TEST_SUITE(FileReadTest, Forms);
 
 // Digits that change with the position, so that a cut or a repeated piece shows.
@@ -198,7 +201,7 @@ TYPED_TEST(FileReadTest, PathThatDoesNotFit) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.appDataLength);
-    FakeSettingsPort<typename TestFixture::Char> shortPort;
+    typename TestFixture::Port shortPort;
     shortPort.appData = TestFixture::L(("C:\\" + std::string(c.appDataLength - 3, 'd')).c_str());
     typename TestFixture::Store shortStore(false, TestFixture::T(c.firm), TestFixture::T("Quillon"),
                                            shortPort);
@@ -238,6 +241,56 @@ TYPED_TEST(FileReadTest, FailedAllocationAnywhereInARead) {
     const std::string shown = Show(value.GetText());
     EXPECT_TRUE(shown == "keep" || shown == "(absent)") << shown;
   }
+}
+
+// The narrow store whose file calls are wide: the per-user folder is named in letters no ANSI
+// code page holds, and the path is measured in the file calls' characters.
+TEST(NarrowStoreWithWideFile, FindsItsFileUnderAFolderTheCodePageCannotSpell) {
+  using Store = CSettingsT<char, DefaultTextAlloc<char>, char16_t>;
+  const std::u16string appData =
+      u"C:\\users\\\u041f\u0440\u043e\u0444\u0438\u043b\u044c "
+      u"\u4e2d\u6587\\Roaming";
+  const std::u16string file = appData + u"\\Orvane\\Quillon\\QuillonFree.cfg";
+  const std::u16string section = u"Options\\Windows\\Main";
+  FakeSettingsPort<char, char16_t> port;
+  port.appData = appData;
+  Store store(false, "Orvane", "Quillon", port);
+  store.SetBaseKey("");
+  store.SetFileName("QuillonFree.cfg");
+
+  // Every value an ANSI file holds comes back byte for byte; what no byte spells reads as "?".
+  struct Case {
+    std::u16string stored;
+    std::string read;
+  };
+  const Case cases[] = {
+      {u"123", "123"},
+      {u"caf\u00e9 \u00ff\u0080", "caf\xe9 \xff\x80"},
+      {u"\u4e2d", "?"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.read);
+    port.profile[{file, section, u"Handle"}] = c.stored;
+    CTextA value("keep");
+    EXPECT_TRUE(store.ReadValue("Options\\Windows\\Main", "Handle", value));
+    EXPECT_EQ(std::string(value.GetText()), c.read);
+  }
+  EXPECT_EQ(port.created,
+            (std::vector<std::u16string>{appData + u"\\Orvane\\", appData + u"\\Orvane\\Quillon"}))
+      << "the folders under their real names";
+  EXPECT_EQ(port.readFiles.back(), file);
+
+  // 228 units of folder leave room for the rest, however many bytes its letters would take.
+  port.appData = u"C:\\" + std::u16string(225, u'\u4e2d');
+  port.readFiles.clear();
+  CTextA value("keep");
+  store.ReadValue("S", "K", value);
+  ASSERT_EQ(port.readFiles.size(), 1u);
+  EXPECT_EQ(port.readFiles[0].size(), 259u);
+  port.appData += u'\u4e2d';
+  port.readFiles.clear();
+  EXPECT_FALSE(store.ReadValue("S", "K", value));
+  EXPECT_TRUE(port.readFiles.empty()) << "a path of 261 units is not built";
 }
 
 }  // namespace

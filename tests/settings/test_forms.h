@@ -56,16 +56,26 @@ struct FailingAlloc {
   static void Release(void* block) noexcept { Base::Release(block); }
 };
 
-// The narrow form (ANSI text, codes on failure) and the wide form (UTF-16, std::bad_alloc).
+// The narrow form (ANSI text, codes on failure) and the wide form (UTF-16, std::bad_alloc);
+// FileCh is the characters of their file calls. The narrow form with UTF-16 file calls is the
+// hook library's store on Windows.
 struct NarrowForm {
   using Ch = char;
+  using FileCh = char;
   using Alloc = FailingAlloc<NothrowTextAlloc>;
   static constexpr bool kThrows = false;
 };
 struct WideForm {
   using Ch = char16_t;
+  using FileCh = char16_t;
   using Alloc = FailingAlloc<ThrowingTextAlloc>;
   static constexpr bool kThrows = true;
+};
+struct NarrowWithWideFileForm {
+  using Ch = char;
+  using FileCh = char16_t;
+  using Alloc = FailingAlloc<NothrowTextAlloc>;
+  static constexpr bool kThrows = false;
 };
 
 // An ASCII literal in the form's characters (bytes above 0x7F keep their value).

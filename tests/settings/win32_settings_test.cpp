@@ -91,7 +91,7 @@ std::string Counting(std::size_t length) {
 template <class Ch>
 class Win32SettingsTest : public ::testing::Test {
  protected:
-  using Store = CSettingsT<Ch>;
+  using Store = Win32Settings<Ch>;
   using TextType = CTextT<Ch>;
 
   static TextType T(const std::string& ascii) { return TextType(S<Ch>(ascii.c_str()).c_str()); }
@@ -209,7 +209,7 @@ TYPED_TEST(Win32SettingsTest, Registry) {
 
 // The hook library keeps its store in a global of the DLL: the port must be usable while the
 // globals are being constructed, whatever their order.
-CSettingsA g_globalStore(false, FirmName().c_str(), "Quillon", Win32SettingsPort<char>());
+Win32Settings<char> g_globalStore(false, FirmName().c_str(), "Quillon", Win32SettingsPort<char>());
 
 TEST(Win32SettingsGlobal, StoreBuiltDuringStaticInitialisationReads) {
   g_globalStore.SetFileName("Quillon.cfg");
