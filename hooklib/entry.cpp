@@ -23,9 +23,11 @@
 //  - With a watchdog, the attach takes one reference to the module next to the timer. However
 //    many times and on whichever thread the system frees the library, the timer can never call
 //    into unmapped code. The watchdog retires, and its reference goes back, when
-//      * a tick finds the host gone: it asks for the hook's removal once, the next tick stops
-//        the timer (on its own thread, with the id it was called with) and hands the reference
-//        back; so the library leaves at most two ticks (20 s) after the host has gone, as soon
+//      * a tick finds the host gone, and its confirmation a second later too: it asks for the
+//        hook's removal once (or, in a process of another user than the host's dialog, leaves
+//        the hook alone), the next tick stops the timer (on its own thread, with the id it was
+//        called with) and hands the reference back; so the hook goes at the first tick after
+//        the host has gone plus the confirmation, and the library leaves a tick later, as soon
 //        as nobody else holds it;
 //      * a tick finds the host alive but its dialog gone, and no restarted host to follow: as
 //        above, without removing the hook;
