@@ -341,7 +341,9 @@ DWORD StartLeftoverAssistant() {
 // A Sidecar64 that is not the fixture's: ended when the test ends.
 struct OtherAssistant {
   explicit OtherAssistant(DWORD id)
-      : process_id(id), process(::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id)) {}
+      : process_id(id),
+        process(::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION,
+                              FALSE, id)) {}
   ~OtherAssistant() {
     if (process) ::TerminateProcess(process.Get(), 1);
     if (process) ::WaitForSingleObject(process.Get(), 5000);
