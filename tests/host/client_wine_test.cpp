@@ -329,7 +329,9 @@ DWORD StartLeftoverAssistant() {
   test::ChildProcess starter;
   const bool started = starter.Start(OwnPath().c_str());
   ::SetEnvironmentVariableW(kStarterChildVariable, nullptr);
-  if (!started || starter.WaitForExit(std::chrono::seconds(60)) != 0) return 0;
+  const long code = started ? starter.WaitForExit(std::chrono::seconds(60)) : -2;
+  EXPECT_EQ(code, 0) << "the starter child failed (-1: still running, -2: not started)";
+  if (code != 0) return 0;
   MSG msg{};
   if (!::PeekMessageW(&msg, HostEnvironment::MainWindow(), kStarterChildStarted,
                       kStarterChildStarted, PM_REMOVE)) {
