@@ -12,6 +12,7 @@
 
 #include "host/client/win32_assistant_port.h"
 #include "host/client/win32_assistant_process.h"
+#include "host/client/win32_host_instance.h"
 #include "host/client/win32_icon_hook.h"
 #include "host/client/win32_liveness.h"
 #include "host/contract.h"
@@ -61,10 +62,10 @@ HWND TaskSwitchWindow(UniqueWindow& made) {
   return parent;
 }
 
-// Pumps messages until a notice arrives or the time is up; the notice's window, or null.
-// The notice is posted, so it comes through this loop; inside a modal loop (a menu, a message
-// box, DialogBox) it would reach the dialog's window procedure instead.
-HWND WaitForNotice(HWND dialog, DWORD seconds) {
+// Pumps messages until a notice arrives, Sidecar64 ends or the time is up; the notice's window,
+// or null. The notice is posted, so it comes through this loop; inside a modal loop (a menu, a
+// message box, DialogBox) it would reach the dialog's window procedure instead.
+HWND WaitForNotice(HWND dialog, const quillon::AssistantProcess& sidecar, DWORD seconds) {
   const ULONGLONG deadline = ::GetTickCount64() + seconds * 1000ull;
   for (;;) {
     MSG msg;
@@ -78,7 +79,14 @@ HWND WaitForNotice(HWND dialog, DWORD seconds) {
     }
     const ULONGLONG now = ::GetTickCount64();
     if (now >= deadline) return nullptr;
-    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
+    // Sidecar64's process handle is signalled when it ends: a host would start it again here.
+    const HANDLE ended = sidecar.Handle();
+    if (::MsgWaitForMultipleObjects(1, &ended, FALSE, static_cast<DWORD>(deadline - now),
+                                    QS_ALLINPUT) == WAIT_OBJECT_0) {
+      std::printf("minimal_host: Sidecar64 ended (exit code %lu)\n",
+                  static_cast<unsigned long>(sidecar.ExitCode()));
+      return nullptr;
+    }
   }
 }
 
@@ -88,12 +96,23 @@ int main(int argc, char** argv) {
   const DWORD seconds = argc > 1 ? static_cast<DWORD>(std::strtoul(argv[1], nullptr, 10)) : 60;
   std::printf("minimal_host: client %s\n", quillon::kVersionText);
 
+  // 0. One host per session, before anything is touched: a second one would take "Handle" and
+  //    Sidecar64 from the first.
+  quillon::HostInstance instance = quillon::HostInstance::Claim();
+  if (!instance.Claimed()) {
+    std::printf("minimal_host: %s (process %lu); nothing touched\n",
+                quillon::Describe(instance.Status()),
+                static_cast<unsigned long>(instance.Holder().process_id));
+    return 3;
+  }
+
   // 1. The main window, then the dialog under the task bar chain. Tallyhook looks for the
   //    dialog once per process, when it is loaded, and this process loads it first (step 3).
   UniqueWindow main_window(MakeWindow(L"STATIC", L"minimal host", WS_OVERLAPPED, nullptr));
   UniqueWindow stand_in_tray;
   const HWND task_switch = TaskSwitchWindow(stand_in_tray);
   if (!main_window || task_switch == nullptr) return Fail("cannot create the windows");
+  instance.PublishMainWindow(main_window.Get());
   UniqueWindow dialog(MakeWindow(contract::DialogClass<wchar_t>, contract::DialogTitle<wchar_t>,
                                  WS_CHILD | WS_VISIBLE, task_switch));
   if (!dialog) return Fail("cannot create the dialog");
@@ -109,19 +128,20 @@ int main(int argc, char** argv) {
   if (hooked != quillon::HookStatus::kInstalled) return Fail(quillon::Describe(hooked));
   std::printf("minimal_host: hook installed\n");
 
-  // 4. Sidecar64, and one client for this thread.
+  // 4. Sidecar64 (after ending one whose host is gone), and one client for this thread that
+  //    talks to this Sidecar64 only.
+  quillon::EndLeftoverAssistants();
   quillon::AssistantProcess sidecar;
-  if (!sidecar.Start(folder + contract::AssistantFile<wchar_t>)) {
-    return Fail("Sidecar64 did not start");
-  }
-  quillon::Win32AssistantClient client(5000);
+  const quillon::StartResult started = sidecar.Start(folder + contract::AssistantFile<wchar_t>);
+  if (!started) return Fail(quillon::Describe(started.status));
+  quillon::Win32AssistantClient client(sidecar, 5000);
   std::printf("minimal_host: Sidecar64 started, waiting up to %lu s for a notice\n",
               static_cast<unsigned long>(seconds));
   std::fflush(stdout);
 
   // 5. One notice, and the program behind its window.
   int code = 1;
-  if (const HWND window = WaitForNotice(dialog.Get(), seconds)) {
+  if (const HWND window = WaitForNotice(dialog.Get(), sidecar, seconds)) {
     std::wstring path;
     const quillon::RequestStatus status = client.GetPath(window, path);
     std::printf("minimal_host: notice for window 0x%08lx: %ls\n",

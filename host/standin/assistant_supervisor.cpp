@@ -11,7 +11,7 @@ constexpr unsigned kHungAfterTimeouts = 3;
 }  // namespace
 
 AssistantSupervisor::AssistantSupervisor(std::wstring exe_path, DWORD timeout_ms)
-    : exe_path_(std::move(exe_path)), client_(timeout_ms) {}
+    : exe_path_(std::move(exe_path)), client_(process_, timeout_ms) {}
 
 bool AssistantSupervisor::Start() {
   // One that is not ours would answer beside ours, and would not end while this host runs.
@@ -22,8 +22,12 @@ bool AssistantSupervisor::Start() {
               L" Sidecar64 left running by an earlier host");
     }
   }
-  if (!process_.Start(exe_path_)) {
-    LogLine(L"assistant  could not start " + exe_path_);
+  const StartResult started = process_.Start(exe_path_);
+  if (!started) {
+    const char* reason = quillon::Describe(started.status);
+    LogLine(L"assistant  could not start " + exe_path_ + L": " +
+            std::wstring(reason, reason + std::char_traits<char>::length(reason)) + L" (error " +
+            std::to_wstring(started.system_error) + L")");
     process_.Terminate();
     return false;
   }

@@ -1,6 +1,6 @@
 // Keeps Sidecar64 available to the stand-in host: ends one left running by an earlier host,
-// starts its own, notices when it has gone (reported once per loss), starts it again with the
-// next request, and ends it with "Exit".
+// starts its own (and talks to that one only), notices when it has gone (reported once per loss),
+// starts it again with the next request, and ends it with "Exit".
 #pragma once
 
 #include <windows.h>
@@ -32,8 +32,8 @@ class AssistantSupervisor {
   void ReportLoss(const wchar_t* how);
 
   std::wstring exe_path_;
-  Win32AssistantClient client_;
   AssistantProcess process_;
+  Win32AssistantClient client_;  // bound to process_
   bool lost_ = false;
   unsigned timeouts_in_a_row_ = 0;
   unsigned restarts_ = 0;

@@ -78,6 +78,7 @@ bool StandinHost::SetUp() {
     LogLine(L"host       cannot create the main window");
     return false;
   }
+  instance_->PublishMainWindow(main_window_.Get());
   shell::ShellChainOptions chain;
   chain.dialogTitle = contract::DialogTitle<wchar_t>;
   shell_ = shell::ShellChain::Create(chain);
@@ -138,6 +139,17 @@ void StandinHost::TakeDown() {
 }
 
 int StandinHost::Run() {
+  // Before anything is touched: a second host would take "Handle" and Sidecar64 from the first.
+  instance_.emplace(HostInstance::Claim());
+  if (!instance_->Claimed()) {
+    const HostHolder other = instance_->Holder();
+    const char* reason = quillon::Describe(instance_->Status());
+    LogLine(L"host       not started: " +
+            std::wstring(reason, reason + std::char_traits<char>::length(reason)) + L" (process " +
+            std::to_wstring(other.process_id) + L", main window " + HandleText(other.main_window) +
+            L"); nothing touched");
+    return kAnotherHostRuns;
+  }
   if (!SetUp()) {
     TakeDown();
     return 1;

@@ -5,8 +5,10 @@
 #include <windows.h>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
+#include "host/client/win32_host_instance.h"
 #include "host/client/win32_icon_hook.h"
 #include "host/shell/shell_chain.h"
 #include "host/standin/assistant_supervisor.h"
@@ -24,8 +26,10 @@ class StandinHost {
   StandinHost& operator=(const StandinHost&) = delete;
 
   // Sets everything up, runs until closed, the time limit or Ctrl+C, then takes it all down.
-  // The process exit code: 0 after a clean run.
+  // The process exit code: 0 after a clean run; kAnotherHostRuns, with nothing touched, when
+  // another host holds the session.
   int Run();
+  static constexpr int kAnotherHostRuns = 3;
 
   // Asks the running host to end (from any thread); false when there is none.
   static bool RequestStop();
@@ -39,6 +43,7 @@ class StandinHost {
   std::vector<HWND> TaskWindows() const;
 
   Options options_;
+  std::optional<HostInstance> instance_;  // declared first: given up last
   UniqueWindow main_window_;
   std::unique_ptr<shell::ShellChain> shell_;
   IconHook hook_;

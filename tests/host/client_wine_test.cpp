@@ -1,7 +1,8 @@
 // The client against the real Sidecar64.exe under Wine, in both bitnesses: a normal request, no
 // Sidecar64, Sidecar64 killed in the middle of a request, a Sidecar64 stuck behind its mutex,
-// "Exit", a client called from a thread not its own, a start whose program never serves, and a
-// Sidecar64 left by an earlier host.
+// "Exit", a client called from a thread not its own, why a start failed, a client bound to its own
+// Sidecar64 beside another one, a Sidecar64 left by an earlier host (and one whose host lives),
+// and the one-host-per-session claim.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -9,15 +10,20 @@
 #include <atomic>
 #include <cstdint>
 #include <cwchar>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "host/client/assistant_client.h"
 #include "host/client/win32_assistant_port.h"
 #include "host/client/win32_assistant_process.h"
+#include "host/client/win32_host_instance.h"
 #include "host/client/win32_liveness.h"
+#include "host/client/win32_process_ancestry.h"
 #include "host/contract.h"
 #include "host/win32_handles.h"
+#include "tests/support/child_process.h"
 
 namespace quillon {
 namespace {
@@ -113,9 +119,10 @@ TEST_F(ClientWithAssistant, ResolvesPaths) {
   ASSERT_EQ(client.GetPath(client.FindAssistant(), path), RequestStatus::kResolved);
   EXPECT_EQ(::lstrcmpiW(path.c_str(), AssistantPath().c_str()), 0);
 
-  // A handle that names no window: Sidecar64 answers with the empty text.
+  // A handle that names no window is told apart from an unreadable path, before sending.
   EXPECT_EQ(client.GetPath(reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0x7FFFFFF0)), path),
-            RequestStatus::kNotAvailable);
+            RequestStatus::kNotAWindow);
+  EXPECT_EQ(client.GetPath(nullptr, path), RequestStatus::kNotAWindow);
   EXPECT_EQ(client.Client().IgnoredReplies(), 0u);
   EXPECT_TRUE(MutexIsFree());
 }
@@ -137,6 +144,7 @@ class KillingPort final : public AssistantPort, private ReplySink {
  public:
   KillingPort(AssistantPort& inner, AssistantProcess& victim) : inner_(inner), victim_(victim) {}
   WindowId FindReceiveWindow() override { return inner_.FindReceiveWindow(); }
+  bool IsWindow(WindowId target) const override { return inner_.IsWindow(target); }
   WindowId ReplyWindow() const override { return inner_.ReplyWindow(); }
   bool OnOwnerThread() const override { return inner_.OnOwnerThread(); }
   void SetReplySink(ReplySink* sink) override {
@@ -288,9 +296,9 @@ TEST_F(ClientWithAssistant, FailedStartLeavesNoProcess) {
   ASSERT_TRUE(::SetEnvironmentVariableW(kIdleChildVariable,
                                         LivenessText(HostEnvironment::MainWindow()).c_str()));
   const DWORD ready_ms = sizeof(void*) == 8 ? 10000 : 20000;  // 32-bit starts slower here
-  const bool started = assistant_.Start(OwnPath(), ready_ms);
+  const StartResult started = assistant_.Start(OwnPath(), ready_ms);
   ::SetEnvironmentVariableW(kIdleChildVariable, nullptr);
-  EXPECT_FALSE(started);
+  EXPECT_EQ(started.status, StartStatus::kNoWindowInTime) << Describe(started.status);
   EXPECT_FALSE(assistant_.Running());
 
   MSG msg{};
@@ -307,28 +315,219 @@ TEST_F(ClientWithAssistant, FailedStartLeavesNoProcess) {
   EXPECT_NE(assistant_.ProcessId(), child_id);
 }
 
+// This program again, as a host that starts Sidecar64 and ends without ending it: the Sidecar64
+// it leaves has a starter that is gone. It tells the test that Sidecar64's process id.
+constexpr wchar_t kStarterChildVariable[] = L"QUILLON_CLIENT_TEST_STARTER_CHILD";
+constexpr UINT kStarterChildStarted = WM_APP + 8;
+
+// Runs a starter child; the process of the Sidecar64 it left, or 0.
+DWORD StartLeftoverAssistant() {
+  if (!::SetEnvironmentVariableW(kStarterChildVariable,
+                                 LivenessText(HostEnvironment::MainWindow()).c_str())) {
+    return 0;
+  }
+  test::ChildProcess starter;
+  const bool started = starter.Start(OwnPath().c_str());
+  ::SetEnvironmentVariableW(kStarterChildVariable, nullptr);
+  if (!started) return 0;
+  // Taken before waiting for the end: that wait serves this thread's messages, this one too.
+  MSG msg{};
+  const ULONGLONG deadline = ::GetTickCount64() + 60000;
+  bool told = false;
+  while (!(told = ::PeekMessageW(&msg, HostEnvironment::MainWindow(), kStarterChildStarted,
+                                 kStarterChildStarted, PM_REMOVE) != FALSE) &&
+         starter.Running() && ::GetTickCount64() < deadline) {
+    ::Sleep(50);
+  }
+  if (!told) {
+    told = ::PeekMessageW(&msg, HostEnvironment::MainWindow(), kStarterChildStarted,
+                          kStarterChildStarted, PM_REMOVE) != FALSE;
+  }
+  EXPECT_EQ(starter.WaitForExit(std::chrono::seconds(30)), 0) << "the starter child failed";
+  if (!told) return 0;
+  return static_cast<DWORD>(msg.wParam);
+}
+
+// A Sidecar64 that is not the fixture's: ended when the test ends.
+struct OtherAssistant {
+  explicit OtherAssistant(DWORD id)
+      : process_id(id),
+        process(id == 0 ? nullptr
+                        : ::OpenProcess(
+                              SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION,
+                              FALSE, id)) {}
+  ~OtherAssistant() {
+    if (process) ::TerminateProcess(process.Get(), 1);
+    if (process) ::WaitForSingleObject(process.Get(), 5000);
+  }
+  bool Running() const {
+    return process && ::WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT;
+  }
+  DWORD ExitCode() const {
+    DWORD code = STILL_ACTIVE;
+    ::GetExitCodeProcess(process.Get(), &code);
+    return code;
+  }
+  DWORD process_id;
+  UniqueKernelHandle process;
+};
+
 // What a host does at its start: a Sidecar64 left by an earlier life of the host (the liveness
-// value names a live window, so it would stay) is ended, on "Exit" when it answers...
-TEST_F(ClientWithAssistant, EndsASidecarLeftByAnEarlierHost) {
+// value names a live window, so it would stay) is ended, on "Exit" when it answers, while a
+// Sidecar64 whose starter runs (here: this test's own, as another host's would be) stays.
+TEST_F(ClientWithAssistant, EndsOnlyASidecarWhoseHostIsGone) {
   StartAssistant();
+  EXPECT_EQ(FindStarter(assistant_.ProcessId()).state, StarterState::kAlive);
+  EXPECT_EQ(FindStarter(assistant_.ProcessId()).parent_id, ::GetCurrentProcessId());
+  EXPECT_EQ(EndLeftoverAssistants(), 0u) << "a live host's Sidecar64 was ended";
+  EXPECT_TRUE(assistant_.Running());
+
+  OtherAssistant leftover(StartLeftoverAssistant());
+  ASSERT_TRUE(leftover.Running()) << "the starter child left no Sidecar64";
+  EXPECT_EQ(FindStarter(leftover.process_id).state, StarterState::kGone);
   EXPECT_EQ(EndLeftoverAssistants(), 1u);
-  ASSERT_TRUE(assistant_.WaitForExit(1000));
-  EXPECT_EQ(assistant_.ExitCode(), 0u) << "not ended by \"Exit\"";
-  EXPECT_EQ(::FindWindowW(contract::ReceiveClass<wchar_t>, nullptr), nullptr);
+  ASSERT_EQ(::WaitForSingleObject(leftover.process.Get(), 1000), WAIT_OBJECT_0);
+  EXPECT_EQ(leftover.ExitCode(), 0u) << "not ended by \"Exit\"";
+  EXPECT_TRUE(assistant_.Running()) << "\"Exit\" reached the live host's Sidecar64";
+  EXPECT_EQ(AssistantProcessIds(), std::vector<DWORD>{assistant_.ProcessId()});
   EXPECT_TRUE(MutexIsFree());
   EXPECT_EQ(EndLeftoverAssistants(), 0u);
 }
 
 // ...and by force when it cannot answer (here: stuck behind a mutex someone else holds).
 TEST_F(ClientWithAssistant, EndsAStuckLeftoverByForce) {
-  StartAssistant();
+  OtherAssistant leftover(StartLeftoverAssistant());
+  ASSERT_TRUE(leftover.Running());
   ThirdPartyMutexHolder holder;
   ASSERT_TRUE(holder.Holds());
   EXPECT_EQ(EndLeftoverAssistants(1000), 1u);
-  EXPECT_FALSE(assistant_.Running());
+  EXPECT_FALSE(leftover.Running());
   EXPECT_EQ(::FindWindowW(contract::ReceiveClass<wchar_t>, nullptr), nullptr);
   holder.Release();
   EXPECT_TRUE(MutexIsFree());
+}
+
+// Two Sidecar64s at once, as with two hosts: a client bound to one reaches that one only.
+TEST_F(ClientWithAssistant, BoundClientReachesOnlyItsOwnSidecar) {
+  StartAssistant();
+  AssistantProcess other;
+  ASSERT_TRUE(other.Start(AssistantPath()));
+  Win32AssistantClient own(assistant_);
+  Win32AssistantClient others(AssistantProcessId{other.ProcessId()});
+  EXPECT_EQ(own.FindAssistant(), FindReceiveWindowOf(assistant_.ProcessId()));
+  EXPECT_EQ(others.FindAssistant(), FindReceiveWindowOf(other.ProcessId()));
+  ASSERT_NE(own.FindAssistant(), others.FindAssistant());
+  std::wstring path;
+  EXPECT_EQ(own.GetPath(HostEnvironment::MainWindow(), path), RequestStatus::kResolved);
+
+  // "Exit" ends the other one only, whichever receive window comes first.
+  EXPECT_EQ(others.SendExit(), RequestStatus::kDelivered);
+  EXPECT_TRUE(other.WaitForExit(10000));
+  EXPECT_TRUE(assistant_.Running());
+  EXPECT_EQ(others.GetPath(HostEnvironment::MainWindow(), path), RequestStatus::kNoAssistant);
+  EXPECT_EQ(own.GetPath(HostEnvironment::MainWindow(), path), RequestStatus::kResolved);
+
+  // Bound to the process object: once it has ended, nothing is sent to anyone else.
+  EXPECT_EQ(own.SendExit(), RequestStatus::kDelivered);
+  EXPECT_TRUE(assistant_.WaitForExit(10000));
+  ASSERT_TRUE(other.Start(AssistantPath()));
+  EXPECT_EQ(own.SendExit(), RequestStatus::kNoAssistant);
+  EXPECT_TRUE(other.Running());
+  other.Terminate();
+}
+
+// Why a start failed, each reason its own status; nothing is left running after any of them.
+TEST_F(ClientWithAssistant, StartTellsWhyItFailed) {
+  wchar_t temp[MAX_PATH] = {};
+  ASSERT_NE(::GetTempPathW(MAX_PATH, temp), 0u);
+  const std::wstring text_file = std::wstring(temp) + L"quillon_not_a_program.exe";
+  {
+    const UniqueFileHandle file(::CreateFileW(text_file.c_str(), GENERIC_WRITE, 0, nullptr,
+                                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file);
+    DWORD written = 0;
+    ::WriteFile(file.Get(), "plain text", 10, &written, nullptr);
+  }
+  struct Case {
+    const char* name;
+    std::wstring path;
+    StartStatus expected;
+  };
+  const Case cases[] = {
+      {"no such file", std::wstring(temp) + L"quillon_missing.exe", StartStatus::kNoFile},
+      {"no such folder", std::wstring(temp) + L"quillon_missing\\Sidecar64.exe",
+       StartStatus::kNoFile},
+      {"not a program", text_file, StartStatus::kNotAProgram},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const StartResult result = assistant_.Start(c.path, 2000);
+    EXPECT_EQ(result.status, c.expected)
+        << Describe(result.status) << ", error " << result.system_error;
+    EXPECT_FALSE(result);
+    EXPECT_FALSE(assistant_.Running());
+  }
+  ::DeleteFileW(text_file.c_str());
+
+  // A program that ends at once, before any receive window.
+  ASSERT_TRUE(::SetEnvironmentVariableW(kStarterChildVariable, L"end at once"));
+  const StartResult ended = assistant_.Start(OwnPath(), 60000);
+  ::SetEnvironmentVariableW(kStarterChildVariable, nullptr);
+  EXPECT_EQ(ended.status, StartStatus::kEndedEarly) << Describe(ended.status);
+  EXPECT_EQ(ended.exit_code, 5u);
+
+  StartAssistant();
+  EXPECT_EQ(assistant_.Start(AssistantPath()).status, StartStatus::kAlreadyRunning);
+}
+
+// A host thread that claims the session and ends without giving the claim up: ExitThread skips
+// the destructor, as a kill would.
+DWORD WINAPI ClaimAndVanish(void*) {
+  HostInstance vanishing = HostInstance::Claim();
+  ::ExitThread(vanishing.Claimed() ? 0 : 1);
+}
+
+// One host per session: the claim is taken by the first, seen by the second and by a reader
+// that claims nothing, and passes on when the holder gives it up or its thread ends.
+TEST(HostInstanceClaim, OneHolderPerSession) {
+  ASSERT_FALSE(FindRunningHost().has_value()) << "a host runs in this prefix";
+  {
+    HostInstance first = HostInstance::Claim();
+    ASSERT_EQ(first.Status(), ClaimStatus::kClaimed) << Describe(first.Status());
+    ASSERT_TRUE(first.PublishMainWindow(HostEnvironment::MainWindow()));
+
+    // The second one (on another thread: the claim is a thread's) learns who holds it.
+    ClaimStatus second_status = ClaimStatus::kClaimed;
+    HostHolder seen;
+    bool second_publishes = true;
+    std::thread([&] {
+      HostInstance second = HostInstance::Claim();
+      second_status = second.Status();
+      seen = second.Holder();
+      second_publishes = second.PublishMainWindow(HostEnvironment::MainWindow());
+    }).join();
+    EXPECT_EQ(second_status, ClaimStatus::kHeldByAnother) << Describe(second_status);
+    EXPECT_EQ(seen.process_id, ::GetCurrentProcessId());
+    EXPECT_EQ(seen.main_window, HostEnvironment::MainWindow());
+    EXPECT_FALSE(second_publishes);
+
+    const std::optional<HostHolder> running = FindRunningHost();
+    ASSERT_TRUE(running.has_value());
+    EXPECT_EQ(running->process_id, ::GetCurrentProcessId());
+    EXPECT_EQ(running->main_window, HostEnvironment::MainWindow());
+    EXPECT_EQ(first.Holder().process_id, ::GetCurrentProcessId());
+  }
+  EXPECT_FALSE(FindRunningHost().has_value()) << "given up, yet still found";
+
+  // A holder whose thread ends without giving the claim up (a killed host) leaves it free.
+  const UniqueKernelHandle killed(::CreateThread(nullptr, 0, &ClaimAndVanish, nullptr, 0, nullptr));
+  ASSERT_TRUE(killed);
+  ASSERT_EQ(::WaitForSingleObject(killed.Get(), 10000), WAIT_OBJECT_0);
+  DWORD claimed = 1;
+  ::GetExitCodeThread(killed.Get(), &claimed);
+  EXPECT_EQ(claimed, 0u);
+  HostInstance next = HostInstance::Claim();
+  EXPECT_EQ(next.Status(), ClaimStatus::kClaimed) << Describe(next.Status());
 }
 
 int RunIdleChild(const wchar_t* host_window) {
@@ -339,6 +538,18 @@ int RunIdleChild(const wchar_t* host_window) {
   return 0;
 }
 
+// Starts Sidecar64, tells the test its process id and ends without ending it; with "end at
+// once", ends at once.
+int RunStarterChild(const wchar_t* host_window) {
+  if (std::wcscmp(host_window, L"end at once") == 0) return 5;
+  const auto host =
+      reinterpret_cast<HWND>(static_cast<std::intptr_t>(std::wcstol(host_window, nullptr, 10)));
+  AssistantProcess sidecar;
+  if (!sidecar.Start(AssistantPath(), 30000)) return 1;
+  ::PostMessageW(host, kStarterChildStarted, sidecar.ProcessId(), 0);
+  return 0;
+}
+
 }  // namespace
 }  // namespace quillon
 
@@ -346,6 +557,9 @@ int main(int argc, char** argv) {
   wchar_t host_window[32] = {};
   if (::GetEnvironmentVariableW(quillon::kIdleChildVariable, host_window, 32) != 0) {
     return quillon::RunIdleChild(host_window);
+  }
+  if (::GetEnvironmentVariableW(quillon::kStarterChildVariable, host_window, 32) != 0) {
+    return quillon::RunStarterChild(host_window);
   }
   ::testing::InitGoogleTest(&argc, argv);
   ::testing::AddGlobalTestEnvironment(new quillon::HostEnvironment);

@@ -3,6 +3,8 @@
 // message waits: a host that waited for WM_QUIT served the notices (and started Sidecar64 again,
 // once that had seen the dead handle and ended) for as long as they came, and one that looked for
 // its stop file only on WM_TIMER never looked.
+// A second stand-in host started beside the first leaves the first's "Handle", hook and Sidecar64
+// alone and ends at once.
 //   host_standin_stop_wine_test <QuillonStandin.exe>
 #include <windows.h>
 
@@ -12,8 +14,11 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "host/client/win32_assistant_process.h"
 #include "host/client/win32_icon_hook.h"
+#include "host/client/win32_liveness.h"
 #include "host/contract.h"
 #include "tests/support/child_process.h"
 #include "tests/support/clean_run.h"
@@ -90,6 +95,52 @@ TEST_P(StandinHostUnderNotices, EndsAtOnceWhileNoticesKeepComing) {
   }
   EXPECT_EQ(FindWindowW(contract::ReceiveClass<wchar_t>, nullptr), nullptr);
   DestroyWindow(subject);
+}
+
+std::wstring LivenessValueIn(const wchar_t* file_name) {
+  wchar_t value[64] = {};
+  GetPrivateProfileStringW(contract::LivenessSection<wchar_t>, contract::LivenessKey<wchar_t>, L"",
+                           value, 64, SettingsFilePath(file_name).c_str());
+  return value;
+}
+
+// What the first host has set up, as the companions see it.
+struct HostState {
+  std::wstring hook_value, assistant_value;
+  HANDLE hook = nullptr;
+  std::vector<DWORD> assistants;
+  bool operator==(const HostState&) const = default;
+};
+
+HostState StateOf(HWND dialog) {
+  return {LivenessValueIn(contract::HookSettingsFile<wchar_t>),
+          LivenessValueIn(contract::AssistantSettingsFile<wchar_t>),
+          GetPropW(dialog, contract::HookProperty<wchar_t>), AssistantProcessIds()};
+}
+
+TEST(StandinHostTwice, SecondLeavesTheFirstAlone) {
+  SettingsBackup settings;
+  ChildProcess first;
+  ASSERT_TRUE(first.Start(WindowsPath(g_hostArgument).c_str(), L"--scan-ms 0"));
+  const HWND dialog = WaitForDialog(first, std::chrono::seconds(60));
+  ASSERT_NE(dialog, nullptr) << "the first host showed no dialog";
+  const HWND main = first.FindWindowOf(L"QuillonStandinMain", std::chrono::seconds(10));
+  ASSERT_NE(main, nullptr);
+  for (int i = 0; i < 300 && AssistantProcessIds().empty(); ++i) Sleep(100);
+  const HostState before = StateOf(dialog);
+  ASSERT_EQ(before.hook_value, LivenessText(main));
+  ASSERT_NE(before.hook, nullptr);
+  ASSERT_EQ(before.assistants.size(), 1u) << "the first host's Sidecar64 did not start";
+
+  ChildProcess second;
+  ASSERT_TRUE(second.Start(WindowsPath(g_hostArgument).c_str(), L"--scan-ms 0"));
+  EXPECT_EQ(second.WaitForExit(std::chrono::seconds(60)), 3) << "not told that another host runs";
+  EXPECT_TRUE(first.Running());
+  EXPECT_EQ(StateOf(dialog), before) << "the second host changed the first one's setup";
+  EXPECT_EQ(FindHostDialog(), dialog);
+
+  EXPECT_NE(SendMessageTimeoutW(main, WM_CLOSE, 0, 0, SMTO_NORMAL, 20000, nullptr), 0);
+  EXPECT_EQ(first.WaitForExit(std::chrono::seconds(20)), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(ClosedOrStopFile, StandinHostUnderNotices,
