@@ -10,14 +10,22 @@
 //   getpath_roundtrip_ratio        full request / floor (for information: the floor pays neither
 //                                  the mutex nor GetModuleFileNameExW)
 //   getpath_protocol_ratio         full request / the same request to protocol_floor, the least
-//                                  program with Sidecar64's class, handshake and calls
-//                                  (target <= 1.05)
+//                                  program with Sidecar64's class, handshake and calls: the median
+//                                  over the blocks of each block's ratio (target <= 1.05)
 //   getpath_per_second             one requester
 //   getpath_per_second_3           three requester processes at once, all requests together
+//   protocol_floor_per_second_3    the same three against protocol_floor, rounds interleaved
+//   getpath_protocol_ratio_3       protocol_floor_per_second_3 / getpath_per_second_3, the median
+//                                  over pairs of neighbouring rounds (target <= 1.05)
+//   window_property_us, default_proc_us
+//                                  one GetPropW of "WND_ENTITY" and one DefWindowProcW(WM_NULL) on
+//                                  a window of this process: what the receive window's framework
+//                                  does per message beyond protocol_floor (twice per request)
 //
 //   getpath_bench <Sidecar64.exe> [blocks] [requests per block]
 //   getpath_bench --echo <ready event>                     the echo process
-//   getpath_bench --requester <assistant> <count>          one of the three requesters
+//   getpath_bench --requester <assistant> <floor> <count> <rounds>
+//                                                          one of the three requesters
 #include <windows.h>
 
 #include <shellapi.h>
@@ -39,7 +47,6 @@ using quillon::harness::Answer;
 using quillon::harness::RawRequester;
 
 constexpr wchar_t kEchoClass[] = L"QuillonBenchEcho";
-constexpr wchar_t kStartEvent[] = L"QuillonBenchStart";
 
 using quillon::bench::Median;
 using quillon::bench::Seconds;
@@ -90,16 +97,37 @@ int RunEcho(const wchar_t* readyEvent) {
 
 // ---- one of three requesters --------------------------------------------------------------------
 
-int RunRequester(HWND assistant, int count) {
+constexpr wchar_t kReadySemaphore[] = L"QuillonBenchRequesterReady";
+constexpr int kRequesters = 3;
+
+// The event that starts round `round` of the three requesters.
+std::wstring RoundEvent(int round) { return L"QuillonBenchRound" + std::to_wstring(round); }
+
+// Which receiver a round of the three requesters talks to: Sidecar64 and protocol_floor in the
+// order ABBA, so that each pair of rounds has one of each and neither is always first.
+bool RoundIsSidecar(int round) { return round % 4 == 0 || round % 4 == 3; }
+
+// Each round: says it is ready (the coordinator's clock stops when all three have), waits for the
+// round's start, then sends `count` requests. Exit code: the failed requests.
+int RunRequester(HWND assistant, HWND floor, int count, int rounds) {
   RawRequester requester;
   const HWND target = requester.window();
-  const HANDLE start = OpenEventW(SYNCHRONIZE, FALSE, kStartEvent);
-  if (start == nullptr || WaitForSingleObject(start, 600000) != WAIT_OBJECT_0) return 1;
+  const HANDLE ready = OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, kReadySemaphore);
+  if (ready == nullptr) return 1;
   int failed = 0;
-  for (int i = 0; i < count; ++i) {
-    Answer reply;
-    if (!requester.GetPath(assistant, target, reply) || reply.count != 1) ++failed;
+  for (int round = 0; round < rounds; ++round) {
+    const HANDLE start = OpenEventW(SYNCHRONIZE, FALSE, RoundEvent(round).c_str());
+    ReleaseSemaphore(ready, 1, nullptr);
+    if (start == nullptr || WaitForSingleObject(start, 600000) != WAIT_OBJECT_0) return 1;
+    CloseHandle(start);
+    const HWND receiver = RoundIsSidecar(round) ? assistant : floor;
+    for (int i = 0; i < count; ++i) {
+      Answer reply;
+      if (!requester.GetPath(receiver, target, reply) || reply.count != 1) ++failed;
+    }
   }
+  ReleaseSemaphore(ready, 1, nullptr);  // the last round is over
+  CloseHandle(ready);
   return failed;
 }
 
@@ -226,10 +254,31 @@ int RunBench(const std::wstring& sidecar, int blocks, int perBlock) {
     return Seconds(from, to) / perBlock;
   };
 
+  // What the receive window's framework does for every message beyond protocol_floor, timed on a
+  // window of this process: one GetPropW of the object's property (a wineserver request under
+  // Wine, whichever process asks) and the default window procedure for WM_NULL.
+  int property = 0;
+  SetPropW(main, L"WND_ENTITY", &property);
+  const auto callBlock = [&](auto call) {
+    LARGE_INTEGER from, to;
+    QueryPerformanceCounter(&from);
+    for (int i = 0; i < perBlock; ++i) call();
+    QueryPerformanceCounter(&to);
+    return Seconds(from, to) / perBlock;
+  };
+  const auto propertyBlock = [&] {
+    return callBlock([&] {
+      if (GetPropW(main, L"WND_ENTITY") != &property) ++failures;
+    });
+  };
+  const auto defaultProcBlock = [&] {
+    return callBlock([&] { DefWindowProcW(main, WM_NULL, 0, 0); });
+  };
+
   fullBlock();  // warm-up
   protocolBlock();
   floorBlock();
-  std::vector<double> full, protocolFloor, floor;
+  std::vector<double> full, protocolFloor, floor, blockRatios, propertyCall, defaultProc;
   for (int block = 0; block < blocks; ++block) {
     // Each kind takes every place in the order in turn.
     for (int kind = 0; kind < 3; ++kind) {
@@ -245,38 +294,66 @@ int RunBench(const std::wstring& sidecar, int blocks, int perBlock) {
           break;
       }
     }
+    // Sidecar64 and protocol_floor of one block saw nearly the same load.
+    blockRatios.push_back(full.back() / protocolFloor.back());
+    propertyCall.push_back(propertyBlock());
+    defaultProc.push_back(defaultProcBlock());
   }
   const double fullMedian = Median(full);
   const double protocolMedian = Median(protocolFloor);
   const double floorMedian = Median(floor);
 
-  // Three requester processes at once.
-  constexpr int kRequesters = 3;
-  const int each = perBlock * 5;
-  const HANDLE start = CreateEventW(nullptr, TRUE, FALSE, kStartEvent);
+  // Three requester processes at once, in rounds that alternate between Sidecar64 and
+  // protocol_floor; all three are ready before a round's clock starts.
+  const int rounds = 2 * blocks;
+  const int each = perBlock / 2 > 0 ? perBlock / 2 : 1;
+  const HANDLE requestersReady = CreateSemaphoreW(nullptr, 0, kRequesters, kReadySemaphore);
+  std::vector<HANDLE> roundStarts;
+  for (int round = 0; round < rounds; ++round) {
+    roundStarts.push_back(CreateEventW(nullptr, TRUE, FALSE, RoundEvent(round).c_str()));
+  }
   std::vector<PROCESS_INFORMATION> requesters(kRequesters);
   for (auto& info : requesters) {
     if (!StartProcess(L"--requester " +
                           std::to_wstring(reinterpret_cast<std::uintptr_t>(assistant)) + L" " +
-                          std::to_wstring(each),
+                          std::to_wstring(reinterpret_cast<std::uintptr_t>(protocol)) + L" " +
+                          std::to_wstring(each) + L" " + std::to_wstring(rounds),
                       info)) {
       return 1;
     }
   }
-  Sleep(3000);  // let all three reach their wait
-  LARGE_INTEGER from, to;
-  QueryPerformanceCounter(&from);
-  SetEvent(start);
+  // True when all three requesters said they were ready within the bound.
+  const auto allReady = [&] {
+    for (int i = 0; i < kRequesters; ++i) {
+      if (WaitForSingleObject(requestersReady, 600000) != WAIT_OBJECT_0) return false;
+    }
+    return true;
+  };
+  std::vector<double> sidecarRounds, floorRounds, pairRatios;
+  bool roundsRan = allReady();
+  for (int round = 0; roundsRan && round < rounds; ++round) {
+    LARGE_INTEGER from, to;
+    QueryPerformanceCounter(&from);
+    SetEvent(roundStarts[static_cast<std::size_t>(round)]);
+    roundsRan = allReady();
+    QueryPerformanceCounter(&to);
+    const double rate = kRequesters * each / Seconds(from, to);
+    (RoundIsSidecar(round) ? sidecarRounds : floorRounds).push_back(rate);
+    if (round % 2 == 1) pairRatios.push_back(floorRounds.back() / sidecarRounds.back());
+  }
+  if (!roundsRan) {
+    std::fprintf(stderr, "getpath_bench: a requester did not finish its round\n");
+    ++failures;
+  }
   for (auto& info : requesters) {
-    WaitForSingleObject(info.hProcess, INFINITE);
+    WaitForSingleObject(info.hProcess, roundsRan ? INFINITE : 10000);
     DWORD code = 1;
     GetExitCodeProcess(info.hProcess, &code);
     if (code != 0) ++failures;
     CloseHandle(info.hProcess);
   }
-  QueryPerformanceCounter(&to);
-  CloseHandle(start);
-  const double threeRate = kRequesters * each / Seconds(from, to);
+  for (const HANDLE start : roundStarts) CloseHandle(start);
+  CloseHandle(requestersReady);
 
   PostMessageW(protocol, WM_CLOSE, 0, 0);
   WaitForSingleObject(protocolProcess.hProcess, 10000);
@@ -288,13 +365,20 @@ int RunBench(const std::wstring& sidecar, int blocks, int perBlock) {
   requester.Send(assistant, L"Exit", reply);
   assistantProcess.WaitForExit(10000);
 
+  const auto median = [](const std::vector<double>& values) {
+    return values.empty() ? 0.0 : Median(values);
+  };
   std::printf("getpath_us: %.1f\n", fullMedian * 1e6);
   std::printf("floor_us: %.1f\n", floorMedian * 1e6);
   std::printf("protocol_floor_us: %.1f\n", protocolMedian * 1e6);
-  std::printf("getpath_protocol_ratio: %.3f\n", fullMedian / protocolMedian);
+  std::printf("window_property_us: %.1f\n", Median(propertyCall) * 1e6);
+  std::printf("default_proc_us: %.1f\n", Median(defaultProc) * 1e6);
+  std::printf("getpath_protocol_ratio: %.3f\n", Median(blockRatios));
   std::printf("getpath_roundtrip_ratio: %.3f\n", fullMedian / floorMedian);
   std::printf("getpath_per_second: %.0f\n", 1.0 / fullMedian);
-  std::printf("getpath_per_second_3: %.0f\n", threeRate);
+  std::printf("getpath_per_second_3: %.0f\n", median(sidecarRounds));
+  std::printf("protocol_floor_per_second_3: %.0f\n", median(floorRounds));
+  std::printf("getpath_protocol_ratio_3: %.3f\n", median(pairRatios));
   std::printf("failed_requests: %d\n", failures);
   return failures == 0 ? 0 : 1;
 }
@@ -310,8 +394,10 @@ int main() {
   }
   const std::wstring first = argv[1];
   if (first == L"--echo" && argc == 3) return RunEcho(argv[2]);
-  if (first == L"--requester" && argc == 4) {
-    return RunRequester(ParseWindow(argv[2]), static_cast<int>(std::wcstol(argv[3], nullptr, 10)));
+  if (first == L"--requester" && argc == 6) {
+    return RunRequester(ParseWindow(argv[2]), ParseWindow(argv[3]),
+                        static_cast<int>(std::wcstol(argv[4], nullptr, 10)),
+                        static_cast<int>(std::wcstol(argv[5], nullptr, 10)));
   }
   std::wstring sidecar = first;
   if (!sidecar.empty() && sidecar[0] == L'/') sidecar = L"Z:" + sidecar;
