@@ -4,14 +4,14 @@
 // The floor is the least any design of the channel would pay: the same two synchronous
 // cross-process sends (WM_NULL, then WM_COPYDATA with the same text) to a trivial echo window in
 // another process, which sends the text straight back as its reply, plus reading the target's
-// image path in process (OpenProcess, QueryFullProcessImageNameW, CloseHandle). Blocks of full
-// requests and of floor requests alternate; each figure is the median over the blocks.
+// image path in process (OpenProcess, QueryFullProcessImageNameW, CloseHandle). Full requests and
+// floor requests take turns one by one; each time is the median of the single requests.
 //
 //   getpath_roundtrip_ratio        full request / floor (for information: the floor pays neither
 //                                  the mutex nor GetModuleFileNameExW)
 //   getpath_protocol_ratio         full request / the same request to protocol_floor, the least
-//                                  program with Sidecar64's class, handshake and calls: the median
-//                                  over the blocks of each block's ratio (target <= 1.05)
+//                                  program with Sidecar64's class, handshake and calls
+//                                  (target <= 1.05)
 //   getpath_per_second             one requester
 //   getpath_per_second_3           three requester processes at once, all requests together
 //   protocol_floor_per_second_3    the same three against protocol_floor, rounds interleaved
@@ -22,7 +22,9 @@
 //                                  a window of this process: what the receive window's framework
 //                                  does per message beyond protocol_floor (twice per request)
 //
-//   getpath_bench <Sidecar64.exe> [blocks] [requests per block]
+//   getpath_bench <Sidecar64.exe> [blocks] [requests per block] [--floor-with-property]
+//                                  (the last: protocol_floor reads a window property on every
+//                                  message too; an experiment, not a figure)
 //   getpath_bench --echo <ready event>                     the echo process
 //   getpath_bench --requester <assistant> <floor> <count> <rounds>
 //                                                          one of the three requesters
@@ -155,10 +157,11 @@ std::wstring ProtocolFloorPath() {
   return path.substr(0, path.find_last_of(L'\\') + 1) + L"protocol_floor.exe";
 }
 
-bool StartProtocolFloor(PROCESS_INFORMATION& info, HWND& window) {
+bool StartProtocolFloor(bool withProperty, PROCESS_INFORMATION& info, HWND& window) {
   const HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, L"QuillonBenchProtocolReady");
   const std::wstring path = ProtocolFloorPath();
   std::wstring command = L"\"" + path + L"\" QuillonBenchProtocolReady";
+  if (withProperty) command += L" property";
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   const bool started = CreateProcessW(path.c_str(), command.data(), nullptr, nullptr, FALSE, 0,
@@ -185,7 +188,7 @@ bool ReadPathInProcess(HWND target, std::wstring& path) {
   return ok;
 }
 
-int RunBench(const std::wstring& sidecar, int blocks, int perBlock) {
+int RunBench(const std::wstring& sidecar, int blocks, int perBlock, bool floorWithProperty) {
   RawRequester requester;
   const HWND main = MakeWindow(L"QuillonBenchMain", &DefWindowProcW);
   if (requester.window() == nullptr || main == nullptr || !quillon::WriteLivenessValue(main)) {
@@ -216,7 +219,7 @@ int RunBench(const std::wstring& sidecar, int blocks, int perBlock) {
 
   PROCESS_INFORMATION protocolProcess{};
   HWND protocol = nullptr;
-  if (!StartProtocolFloor(protocolProcess, protocol)) {
+  if (!StartProtocolFloor(floorWithProperty, protocolProcess, protocol)) {
     std::fprintf(stderr, "getpath_bench: protocol_floor did not start\n");
     return 1;
   }
@@ -224,34 +227,28 @@ int RunBench(const std::wstring& sidecar, int blocks, int perBlock) {
   const HWND target = main;  // a window of this process: its path is known here
   const std::wstring request = quillon::harness::GetPathText(requester.window(), target);
   int failures = 0;
-  // One block of full requests to `receiver`: Sidecar64, or the least program of its protocol.
-  const auto requestBlock = [&](HWND receiver) {
+  // One request, timed on its own: a full request to `receiver` (Sidecar64, or the least program
+  // of its protocol), or one of the echo floor.
+  const auto timed = [&](auto send) {
     LARGE_INTEGER from, to;
     QueryPerformanceCounter(&from);
-    for (int i = 0; i < perBlock; ++i) {
-      Answer reply;
-      if (!requester.Send(receiver, request, reply) || reply.count != 1 || reply.cbData <= 2) {
-        ++failures;
-      }
-    }
+    if (!send()) ++failures;
     QueryPerformanceCounter(&to);
-    return Seconds(from, to) / perBlock;
+    return Seconds(from, to);
   };
-  const auto fullBlock = [&] { return requestBlock(assistant); };
-  const auto protocolBlock = [&] { return requestBlock(protocol); };
-  const auto floorBlock = [&] {
-    LARGE_INTEGER from, to;
-    QueryPerformanceCounter(&from);
-    for (int i = 0; i < perBlock; ++i) {
+  const auto fullRequest = [&](HWND receiver) {
+    return timed([&] {
+      Answer reply;
+      return requester.Send(receiver, request, reply) && reply.count == 1 && reply.cbData > 2;
+    });
+  };
+  const auto floorRequest = [&] {
+    return timed([&] {
       Answer reply;
       std::wstring path;
-      if (!requester.Send(echo, request, reply) || reply.count != 1 ||
-          !ReadPathInProcess(target, path)) {
-        ++failures;
-      }
-    }
-    QueryPerformanceCounter(&to);
-    return Seconds(from, to) / perBlock;
+      return requester.Send(echo, request, reply) && reply.count == 1 &&
+             ReadPathInProcess(target, path);
+    });
   };
 
   // What the receive window's framework does for every message beyond protocol_floor, timed on a
@@ -275,27 +272,31 @@ int RunBench(const std::wstring& sidecar, int blocks, int perBlock) {
     return callBlock([&] { DefWindowProcW(main, WM_NULL, 0, 0); });
   };
 
-  fullBlock();  // warm-up
-  protocolBlock();
-  floorBlock();
-  std::vector<double> full, protocolFloor, floor, blockRatios, propertyCall, defaultProc;
+  for (int i = 0; i < 20; ++i) {  // warm-up
+    fullRequest(assistant);
+    fullRequest(protocol);
+    floorRequest();
+  }
+  // The kinds take turns request by request, each in every place of the order, so that all three
+  // see the same load; every figure is the median of single requests, which a burst of load on
+  // the shared machine moves less than it moves a mean.
+  std::vector<double> full, protocolFloor, floor, propertyCall, defaultProc;
   for (int block = 0; block < blocks; ++block) {
-    // Each kind takes every place in the order in turn.
-    for (int kind = 0; kind < 3; ++kind) {
-      switch ((block + kind) % 3) {
-        case 0:
-          full.push_back(fullBlock());
-          break;
-        case 1:
-          protocolFloor.push_back(protocolBlock());
-          break;
-        default:
-          floor.push_back(floorBlock());
-          break;
+    for (int i = 0; i < perBlock; ++i) {
+      for (int kind = 0; kind < 3; ++kind) {
+        switch ((i + kind) % 3) {
+          case 0:
+            full.push_back(fullRequest(assistant));
+            break;
+          case 1:
+            protocolFloor.push_back(fullRequest(protocol));
+            break;
+          default:
+            floor.push_back(floorRequest());
+            break;
+        }
       }
     }
-    // Sidecar64 and protocol_floor of one block saw nearly the same load.
-    blockRatios.push_back(full.back() / protocolFloor.back());
     propertyCall.push_back(propertyBlock());
     defaultProc.push_back(defaultProcBlock());
   }
@@ -305,8 +306,9 @@ int RunBench(const std::wstring& sidecar, int blocks, int perBlock) {
 
   // Three requester processes at once, in rounds that alternate between Sidecar64 and
   // protocol_floor; all three are ready before a round's clock starts.
-  const int rounds = 2 * blocks;
-  const int each = perBlock / 2 > 0 ? perBlock / 2 : 1;
+  // Short rounds, so that the two of a pair see nearly the same load.
+  const int rounds = 4 * blocks;
+  const int each = perBlock / 4 > 0 ? perBlock / 4 : 1;
   const HANDLE requestersReady = CreateSemaphoreW(nullptr, 0, kRequesters, kReadySemaphore);
   std::vector<HANDLE> roundStarts;
   for (int round = 0; round < rounds; ++round) {
@@ -373,7 +375,7 @@ int RunBench(const std::wstring& sidecar, int blocks, int perBlock) {
   std::printf("protocol_floor_us: %.1f\n", protocolMedian * 1e6);
   std::printf("window_property_us: %.1f\n", Median(propertyCall) * 1e6);
   std::printf("default_proc_us: %.1f\n", Median(defaultProc) * 1e6);
-  std::printf("getpath_protocol_ratio: %.3f\n", Median(blockRatios));
+  std::printf("getpath_protocol_ratio: %.3f\n", fullMedian / protocolMedian);
   std::printf("getpath_roundtrip_ratio: %.3f\n", fullMedian / floorMedian);
   std::printf("getpath_per_second: %.0f\n", 1.0 / fullMedian);
   std::printf("getpath_per_second_3: %.0f\n", median(sidecarRounds));
@@ -403,5 +405,7 @@ int main() {
   if (!sidecar.empty() && sidecar[0] == L'/') sidecar = L"Z:" + sidecar;
   const int blocks = argc > 2 ? static_cast<int>(std::wcstol(argv[2], nullptr, 10)) : 9;
   const int perBlock = argc > 3 ? static_cast<int>(std::wcstol(argv[3], nullptr, 10)) : 200;
-  return RunBench(sidecar, blocks, perBlock);
+  const bool floorWithProperty = argc > 4 && std::wstring(argv[4]) == L"--floor-with-property";
+  if (floorWithProperty) std::puts("protocol_floor: with a window property read per message");
+  return RunBench(sidecar, blocks, perBlock, floorWithProperty);
 }
