@@ -20,6 +20,8 @@ struct CopyDataRecord {
 
 inline constexpr unsigned kCopyDataMessage = 0x004A;         // WM_COPYDATA
 inline constexpr std::uint32_t kQueryAndReadAccess = 0x410;  // PROCESS_QUERY_INFORMATION | VM_READ
+// PROCESS_QUERY_LIMITED_INFORMATION: what Windows still grants a normal process on an elevated one.
+inline constexpr std::uint32_t kQueryLimitedAccess = 0x1000;
 
 template <class Ch>
 class CommandPort {
@@ -34,11 +36,15 @@ class CommandPort {
   // Opens the process with `access` so that its image path can be read (OpenProcess).
   virtual ProcessHandle OpenForImagePath(std::uint32_t access, bool inherit,
                                          std::uint32_t processId) = 0;
-  // Writes the main module's path into `buffer` (`size` units; GetModuleFileNameExW); the result
-  // is not used.
-  virtual void ReadImagePath(ProcessHandle process, Ch* buffer, std::uint32_t size) = 0;
+  // Writes the main module's path with its terminator into `buffer` (`size` units) of a process
+  // opened with kQueryAndReadAccess (GetModuleFileNameExW). True only when the whole path fits:
+  // a path that cannot be read, or one that does not fit whole, gives false.
+  virtual bool ReadImagePath(ProcessHandle process, Ch* buffer, std::uint32_t size) = 0;
+  // The same for a process opened with kQueryLimitedAccess only (QueryFullProcessImageNameW).
+  virtual bool QueryImagePath(ProcessHandle process, Ch* buffer, std::uint32_t size) = 0;
   virtual void CloseProcess(ProcessHandle process) = 0;
-  // Sends the reply synchronously (SendMessageW); returns once the receiver has processed it.
+  // Sends the reply and waits until the receiver has processed it, or for at most
+  // contract::kReplySendLimitMs (SendMessageTimeoutW); then the reply is given up.
   virtual void SendReply(WindowId window, unsigned message, std::uintptr_t wParam,
                          const CopyDataRecord& record) = 0;
 };

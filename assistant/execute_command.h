@@ -12,10 +12,30 @@
 
 namespace quillon {
 
+// Reads the image path of process `processId` into `path`; true only when all of it, with its
+// terminator, is there. Windows refuses kQueryAndReadAccess on an elevated process to a normal one
+// but grants kQueryLimitedAccess, so that open comes second. Id 0 names no process: no second try.
+template <class Ch, std::size_t N>
+bool ReadProcessImagePath(CommandPort<Ch>& port, std::uint32_t processId, std::array<Ch, N>& path) {
+  const auto size = static_cast<std::uint32_t>(N);
+  if (const ProcessHandle process = port.OpenForImagePath(kQueryAndReadAccess, false, processId)) {
+    const bool whole = port.ReadImagePath(process, path.data(), size);
+    port.CloseProcess(process);
+    return whole;
+  }
+  if (processId == 0) return false;
+  if (const ProcessHandle process = port.OpenForImagePath(kQueryLimitedAccess, false, processId)) {
+    const bool whole = port.QueryImagePath(process, path.data(), size);
+    port.CloseProcess(process);
+    return whole;
+  }
+  return false;
+}
+
 // Splits `request` in place, then either posts the quit message ("Exit"), or sends the image path
 // of the target window's process to the reply window ("GetPath"), or does nothing. The reply is
-// sent synchronously, so another request may run nested inside it; this function keeps no state
-// outside its own frame.
+// sent synchronously (for at most contract::kReplySendLimitMs), so another request may run nested
+// inside it; this function keeps no state outside its own frame.
 template <class Ch>
 void ExecuteCommand(Ch* request, CommandPort<Ch>& port) {
   const RequestTokens<Ch> tokens = SplitRequest(request);
@@ -35,14 +55,14 @@ void ExecuteCommand(Ch* request, CommandPort<Ch>& port) {
   std::array<Ch, contract::kMaxPathUnits> path{};
   std::uint32_t processId = 0;
   port.WindowProcessId(targetWindow, &processId);
-  if (const ProcessHandle process = port.OpenForImagePath(kQueryAndReadAccess, false, processId)) {
-    port.ReadImagePath(process, path.data(), static_cast<std::uint32_t>(path.size()));
-    port.CloseProcess(process);
-  }
 
-  // A cut path may come without its terminator; the last unit is always kept for one.
+  // Only a whole path goes out: a cut one could name another file. Anything else, a path without
+  // its terminator included, is answered with the empty text.
   std::size_t length = 0;
-  while (length + 1 < path.size() && path[length] != Ch(0)) ++length;
+  if (ReadProcessImagePath(port, processId, path)) {
+    while (length < path.size() && path[length] != Ch(0)) ++length;
+    if (length == path.size()) length = 0;
+  }
   path[length] = Ch(0);
 
   const CopyDataRecord record{targetWindow, static_cast<std::uint32_t>((length + 1) * sizeof(Ch)),

@@ -14,6 +14,32 @@ namespace {
 
 bool g_receiveWndRegistered = false;
 
+// The watchdog's operations on the receive window and its settings store.
+class ReceiveWndWatchdogPort final : public HostWatchdogPort {
+ public:
+  ReceiveWndWatchdogPort(CSettingsW& settings, HWND window)
+      : settings_(settings), window_(window) {}
+
+  bool HostLives() override {
+    CTextW value;
+    if (!settings_.ReadValue(contract::LivenessSection<wchar_t>, contract::LivenessKey<wchar_t>,
+                             value)) {
+      return false;
+    }
+    // Saturating signed 32-bit reading, widened with its sign like any 32-bit handle value.
+    const std::int32_t number = ParseHandleSaturating(value.GetText());
+    return IsWindow(reinterpret_cast<HWND>(static_cast<std::intptr_t>(number))) != FALSE;
+  }
+  void ArmWatchdog(unsigned periodMs) override {
+    SetTimer(window_, contract::kAssistantWatchdogTimerId, periodMs, nullptr);
+  }
+  void Quit() override { PostQuitMessage(0); }
+
+ private:
+  CSettingsW& settings_;
+  HWND window_;
+};
+
 }  // namespace
 
 CReceiveWnd::CReceiveWnd()
@@ -63,16 +89,8 @@ void CReceiveWnd::OnRequest(const COPYDATASTRUCT* data) {
 }
 
 void CReceiveWnd::OnWatchdog() {
-  CTextW value;
-  if (!settings_.ReadValue(contract::LivenessSection<wchar_t>, contract::LivenessKey<wchar_t>,
-                           value)) {
-    PostQuitMessage(0);
-    return;
-  }
-  // Saturating signed 32-bit reading, widened with its sign like any 32-bit handle value.
-  const std::int32_t number = ParseHandleSaturating(value.GetText());
-  const HWND host = reinterpret_cast<HWND>(static_cast<std::intptr_t>(number));
-  if (!IsWindow(host)) PostQuitMessage(0);
+  ReceiveWndWatchdogPort port(settings_, GetHwnd());
+  watchdog_.OnExpiry(port);
 }
 
 }  // namespace quillon

@@ -86,7 +86,8 @@ std::uint64_t ReferenceHandle(const Text& token) {
 struct World {
   bool windowExists;
   std::uint32_t processId;  // owner of the target window (when it exists)
-  bool opens;               // OpenForImagePath succeeds
+  bool opens;               // OpenForImagePath succeeds with kQueryAndReadAccess
+  bool opensLimited;        // OpenForImagePath succeeds with kQueryLimitedAccess
   bool writesPath;          // ReadImagePath writes something
   Text path;                // what it writes, terminator not included; may be cut by the size
 };
@@ -122,21 +123,28 @@ class FakePort final : public CommandPort<char16_t> {
   }
   ProcessHandle OpenForImagePath(std::uint32_t access, bool inherit,
                                  std::uint32_t processId) override {
-    FUZZ_CHECK(access == kQueryAndReadAccess);
     FUZZ_CHECK(!inherit);
     lastIdAsked = processId;
-    if (!world_.opens || processId == 0) return nullptr;
+    if (processId == 0) return nullptr;
+    if (access == kQueryAndReadAccess) {
+      FUZZ_CHECK(opens == 0);  // asked for once
+      if (!world_.opens) return nullptr;
+    } else {
+      FUZZ_CHECK(access == kQueryLimitedAccess);
+      FUZZ_CHECK(opens == 0);  // only after the full open failed
+      if (!world_.opensLimited) return nullptr;
+      limited_ = true;
+    }
     ++opens;
     return &handle_;
   }
-  void ReadImagePath(ProcessHandle process, char16_t* buffer, std::uint32_t size) override {
-    FUZZ_CHECK(process == &handle_);
-    FUZZ_CHECK(size == contract::kMaxPathUnits);
-    if (!world_.writesPath) return;
-    // Like the oldest systems: a path that fills the buffer comes without its terminator.
-    const std::size_t n = world_.path.size() < size ? world_.path.size() : size;
-    for (std::size_t i = 0; i < n; ++i) buffer[i] = world_.path[i];
-    if (n < size) buffer[n] = 0;
+  bool ReadImagePath(ProcessHandle process, char16_t* buffer, std::uint32_t size) override {
+    FUZZ_CHECK(!limited_);
+    return Read(process, buffer, size);
+  }
+  bool QueryImagePath(ProcessHandle process, char16_t* buffer, std::uint32_t size) override {
+    FUZZ_CHECK(limited_);
+    return Read(process, buffer, size);
   }
   void CloseProcess(ProcessHandle process) override {
     FUZZ_CHECK(process == &handle_);
@@ -175,8 +183,21 @@ class FakePort final : public CommandPort<char16_t> {
   }
 
  private:
+  // Like the oldest systems: a path that fills the buffer comes without its terminator. It is
+  // reported whole when it fits with its terminator.
+  bool Read(ProcessHandle process, char16_t* buffer, std::uint32_t size) {
+    FUZZ_CHECK(process == &handle_);
+    FUZZ_CHECK(size == contract::kMaxPathUnits);
+    if (!world_.writesPath) return false;
+    const std::size_t n = world_.path.size() < size ? world_.path.size() : size;
+    for (std::size_t i = 0; i < n; ++i) buffer[i] = world_.path[i];
+    if (n < size) buffer[n] = 0;
+    return world_.path.size() < size;
+  }
+
   World world_;
   int handle_ = 0;
+  bool limited_ = false;
 };
 
 // The receive window's handling of one WM_COPYDATA, checked against the reference.
@@ -206,10 +227,12 @@ void RunRequest(const std::uint8_t* bytes, std::size_t byteCount, FakePort& port
 }
 
 Text ExpectedPath(const World& world, const FakePort& port) {
-  if (port.opens == 0 || !world.writesPath) return Text();
-  Text path = world.path.substr(0, contract::kMaxPathUnits - 1);
-  const std::size_t zero = path.find(u'\0');
-  return zero == Text::npos ? path : path.substr(0, zero);
+  // Only a path that fits whole goes out; a cut one is answered with the empty text.
+  if (port.opens == 0 || !world.writesPath || world.path.size() >= contract::kMaxPathUnits) {
+    return Text();
+  }
+  const std::size_t zero = world.path.find(u'\0');
+  return zero == Text::npos ? world.path : world.path.substr(0, zero);
 }
 
 }  // namespace
@@ -226,6 +249,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   world.opens = (flags & 2) != 0;
   world.writesPath = (flags & 4) != 0;
   const bool nestedRequest = (flags & 8) != 0;
+  world.opensLimited = (flags & 16) != 0;
   world.processId = input.Take<std::uint32_t>();
   input.Take<std::uint32_t>();  // reserved
   // The path units up to a 0xFFFF unit (or the end).

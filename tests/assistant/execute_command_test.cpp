@@ -131,17 +131,71 @@ TEST_F(ExecuteCommandTest, StillLooksUpAndSendsWhenTheReplyWindowIsMalformed) {
   ExpectOneReply(0, kTarget, kTargetPath);
 }
 
-TEST_F(ExecuteCommandTest, CutsALongPathTo259Units) {
-  port.imagePaths[kTargetProcess] = Text(300, u'p');
-  Run(u"GetPath 0x00000042 0x00001234");
-  ExpectOneReply(kReply, kTarget, Text(259, u'p'));
-  EXPECT_EQ(port.sent.at(0).cbData, 520u);
-}
-
-TEST_F(ExecuteCommandTest, TerminatesAPathThatFilledTheWholeBuffer) {
+TEST_F(ExecuteCommandTest, AnswersAPathWithoutTerminatorWithTheEmptyPath) {
   port.pathWithoutTerminator = true;
   Run(u"GetPath 0x00000042 0x00001234");
-  ExpectOneReply(kReply, kTarget, Text(259, u'x'));
+  ExpectOneReply(kReply, kTarget, u"");
+}
+
+// Windows refuses kQueryAndReadAccess on an elevated process to a normal one, but grants
+// kQueryLimitedAccess: the path is then read with QueryFullProcessImageNameW. Only a path that
+// fits whole into the 260 units (259 and the terminator) goes out; a cut one could name another
+// file.
+struct PathCase {
+  const char* name;
+  bool elevated;
+  std::size_t length;
+  bool answered;  // the path itself, else the empty text
+};
+
+class PathTableTest : public ExecuteCommandTest, public ::testing::WithParamInterface<PathCase> {};
+
+TEST_P(PathTableTest, SendsOnlyAWholePath) {
+  const PathCase& c = GetParam();
+  const Text path = u"C:\\" + Text(c.length - 3, u'p');
+  port.imagePaths[kTargetProcess] = path;
+  if (c.elevated) port.limitedOnly.insert(kTargetProcess);
+  Run(u"GetPath 0x00000042 0x00001234");
+  ExpectOneReply(kReply, kTarget, c.answered ? path : Text());
+  if (c.elevated) {
+    EXPECT_EQ(port.openAccess, (std::vector<std::uint32_t>{0x410u, 0x1000u}));
+    EXPECT_EQ(port.reads, std::vector<std::string>{"image"});
+  } else {
+    EXPECT_EQ(port.openAccess, std::vector<std::uint32_t>{0x410u});
+    EXPECT_EQ(port.reads, std::vector<std::string>{"module"});
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, PathTableTest,
+                         ::testing::Values(PathCase{"Fits259", false, 259, true},
+                                           PathCase{"Cut260", false, 260, false},
+                                           PathCase{"Cut300", false, 300, false},
+                                           PathCase{"ElevatedShort", true, 23, true},
+                                           PathCase{"ElevatedFits259", true, 259, true},
+                                           PathCase{"ElevatedCut260", true, 260, false}),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(ExecuteCommandTest, AnElevatedProcessWhosePathCannotBeReadGetsTheEmptyPath) {
+  port.limitedOnly.insert(kTargetProcess);
+  port.unreadablePaths.insert(kTargetProcess);
+  Run(u"GetPath 0x00000042 0x00001234");
+  ExpectOneReply(kReply, kTarget, u"");
+  EXPECT_EQ(port.reads, std::vector<std::string>{"image"});
+}
+
+TEST_F(ExecuteCommandTest, TriesTheLimitedOpenOnlyForAProcessIdAndOnlyAfterTheFullOneFailed) {
+  port.windowOwners[0x777] = 99;  // cannot be opened at all
+  Run(u"GetPath 0x00000042 0x00000777");
+  EXPECT_EQ(port.openAccess, (std::vector<std::uint32_t>{0x410u, 0x1000u}));
+  EXPECT_EQ(port.openIds, (std::vector<std::uint32_t>{99u, 99u}));
+
+  port.openAccess.clear();
+  port.openIds.clear();
+  Run(u"GetPath 0x00000042 0x00005678");  // no window: no process either
+  EXPECT_EQ(port.openAccess, std::vector<std::uint32_t>{0x410u});
+  EXPECT_TRUE(port.reads.empty());
+  EXPECT_EQ(port.sent.size(), 2u);
+  EXPECT_EQ(port.openHandles, 0);
 }
 
 // The reply is sent synchronously, so the receive window can run a further request while the

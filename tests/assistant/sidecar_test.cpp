@@ -18,6 +18,7 @@
 #include "host/contract.h"
 #include "tests/support/child_process.h"
 #include "tests/support/crash_guard.h"
+#include "tests/support/plain_window.h"
 #include "tests/support/settings_files.h"
 #include "tests/support/test_paths.h"
 
@@ -136,6 +137,15 @@ class SidecarTest : public ::testing::Test {
 };
 
 using test::OwnPath;
+
+// Sidecar64 still serves: a GetPath is answered, the mutex is free, the program runs.
+#define EXPECT_STILL_SERVING()                                \
+  do {                                                        \
+    ASSERT_TRUE(sidecar_.Running()) << "Sidecar64 ended";     \
+    ASSERT_TRUE(Request(GetPathRequest(replyWindow_)));       \
+    ExpectReply(replyWindow_, OwnPath());                     \
+    EXPECT_EQ(TryMutex(), static_cast<DWORD>(WAIT_OBJECT_0)); \
+  } while (false)
 
 TEST_F(SidecarTest, GetPathAnswersWithTheImageOfTheWindowsProcess) {
   StartSidecar();
@@ -299,10 +309,11 @@ TEST_F(SidecarTest, WithoutASettingsFileItEndsAtTheFirstExpiryAndMakesTheFolders
   ASSERT_FALSE(FolderExists(test::FirmFolder()));
   const auto start = std::chrono::steady_clock::now();
   StartSidecarAsIs();
-  EXPECT_EQ(sidecar_.WaitForExit(20s), 0);
+  // The first expiry, then the confirmation a second later.
+  EXPECT_EQ(sidecar_.WaitForExit(25s), 0);
   const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_GE(elapsed, 9s);
-  EXPECT_LE(elapsed, 15s);
+  EXPECT_LE(elapsed, 18s);
   EXPECT_TRUE(FolderExists(test::AppFolder()));
 }
 
@@ -310,19 +321,134 @@ TEST_F(SidecarTest, ALiveHandleOutlastsARealExpiryADeadOneEndsTheNext) {
   StartSidecar();
   EXPECT_EQ(sidecar_.WaitForExit(12s), -1) << "ended although the host window lives";
   WriteHandle(Decimal(DeadWindow()));
-  EXPECT_EQ(sidecar_.WaitForExit(12s), 0);
+  EXPECT_EQ(sidecar_.WaitForExit(15s), 0);  // the next expiry and its confirmation
+}
+
+// ---- a look at the host that fails once ---------------------------------------------------
+
+// Truncates the settings file, as a save does before it writes the file anew.
+void EmptySettingsFile() {
+  const std::wstring path = test::SettingsFilePath(contract::AssistantSettingsFile<wchar_t>);
+  WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());  // flush the cache
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+}
+
+// What happens to the host around one expiry of the watchdog (a posted one, so that the fault
+// lands on it): `before` runs just ahead of the expiry, `after` 300 ms after it.
+struct HostFaultCase {
+  const char* name;
+  void (*before)(HWND host);
+  void (*after)(HWND host);
+  bool staysAlive;
+};
+
+class HostFaultTest : public SidecarTest, public ::testing::WithParamInterface<HostFaultCase> {};
+
+TEST_P(HostFaultTest, OnlyAFailureThatLastsPastTheConfirmationEndsIt) {
+  HWND host = test::MakePlainWindow(L"host");
+  ASSERT_NE(host, nullptr);
+  StartSidecarWith(Decimal(host));
+  GetParam().before(host);
+  const auto tick = std::chrono::steady_clock::now();
+  PostMessageW(receiveWindow_, WM_TIMER, contract::kAssistantWatchdogTimerId, 0);
+  std::this_thread::sleep_for(300ms);
+  GetParam().after(host);
+  if (GetParam().staysAlive) {
+    // Well past the confirmation: still there, and still serving.
+    EXPECT_EQ(sidecar_.WaitForExit(4s), -1) << "ended although the host lives";
+    EXPECT_STILL_SERVING();
+  } else {
+    EXPECT_EQ(sidecar_.WaitForExit(8s), 0);
+    const auto elapsed = std::chrono::steady_clock::now() - tick;
+    EXPECT_GE(elapsed, 500ms) << "ended without confirming";
+  }
+  if (IsWindow(host)) DestroyWindow(host);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, HostFaultTest,
+    ::testing::Values(HostFaultCase{"FileEmptiedDuringASave", [](HWND) { EmptySettingsFile(); },
+                                    [](HWND host) { WriteHandle(Decimal(host)); }, true},
+                      HostFaultCase{"FileDeletedForGood",
+                                    [](HWND) {
+                                      test::RemoveSettingsFile(
+                                          contract::AssistantSettingsFile<wchar_t>);
+                                    },
+                                    [](HWND) {}, false},
+                      HostFaultCase{"HostWindowGone", [](HWND host) { DestroyWindow(host); },
+                                    [](HWND) {}, false}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+// ---- a reply window that never takes its reply ---------------------------------------------
+
+// A window on a thread of its own that, once the window exists, waits and never pumps: a send to
+// it is never processed.
+class StuckWindow {
+ public:
+  StuckWindow() {
+    release_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ready_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    thread_ = CreateThread(nullptr, 0, &Run, this, 0, nullptr);
+    if (thread_ != nullptr) WaitForSingleObject(ready_, 10000);
+  }
+  ~StuckWindow() {
+    SetEvent(release_);
+    if (thread_ != nullptr) {
+      WaitForSingleObject(thread_, 10000);
+      CloseHandle(thread_);
+    }
+    CloseHandle(ready_);
+    CloseHandle(release_);
+  }
+  StuckWindow(const StuckWindow&) = delete;
+  StuckWindow& operator=(const StuckWindow&) = delete;
+
+  HWND window() const { return window_; }
+
+ private:
+  static DWORD WINAPI Run(void* parameter) {
+    auto* self = static_cast<StuckWindow*>(parameter);
+    self->window_ = test::MakePlainWindow(L"stuck");
+    SetEvent(self->ready_);
+    WaitForSingleObject(self->release_, INFINITE);  // no message is looked at meanwhile
+    if (self->window_ != nullptr) DestroyWindow(self->window_);
+    return 0;
+  }
+
+  HANDLE release_ = nullptr;
+  HANDLE ready_ = nullptr;
+  HANDLE thread_ = nullptr;
+  HWND window_ = nullptr;
+};
+
+TEST_F(SidecarTest, AReplyWindowThatDoesNotPumpHoldsItOnlyForTheSendLimit) {
+  HWND host = test::MakePlainWindow(L"host");
+  ASSERT_NE(host, nullptr);
+  StartSidecarWith(Decimal(host));
+  StuckWindow stuck;
+  ASSERT_NE(stuck.window(), nullptr);
+
+  // The request ends as if answered once the reply is given up: the mutex is free, and the next
+  // request is served.
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(Request(harness::GetPathText(stuck.window(), replyWindow_)))
+      << "the request was still held after " << kSendTimeoutMs << " ms";
+  std::printf("the reply to a window that does not pump was given up after %lld ms\n",
+              static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::steady_clock::now() - start)
+                                         .count()));
+  EXPECT_EQ(TryMutex(), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_STILL_SERVING();
+
+  // Then the host goes: the next expiry and its confirmation end Sidecar64.
+  DestroyWindow(host);
+  EXPECT_EQ(sidecar_.WaitForExit(25s), 0) << "still there after the host went";
 }
 
 // ---- a hostile desktop ------------------------------------------------------------------------
-
-// Sidecar64 still serves: a GetPath is answered, the mutex is free, the program runs.
-#define EXPECT_STILL_SERVING()                                \
-  do {                                                        \
-    ASSERT_TRUE(sidecar_.Running()) << "Sidecar64 ended";     \
-    ASSERT_TRUE(Request(GetPathRequest(replyWindow_)));       \
-    ExpectReply(replyWindow_, OwnPath());                     \
-    EXPECT_EQ(TryMutex(), static_cast<DWORD>(WAIT_OBJECT_0)); \
-  } while (false)
 
 // An address that is writable in every process: a writable section of ntdll, which the system
 // maps at the same address everywhere.

@@ -88,6 +88,10 @@ inline constexpr unsigned kMaxRequestUnits = 1024;
 QUILLON_TEXT(ExitCommand, "Exit");
 QUILLON_TEXT(GetPathCommand, "GetPath");
 inline constexpr unsigned kMaxPathUnits = 260;  // reply buffer, terminator included
+// Sidecar64 waits this long for a reply window to process its reply; past it the reply is given
+// up and the request ends as if answered. The reply window's thread must take sent messages
+// while it waits for its request (a thread inside SendMessage does).
+inline constexpr unsigned kReplySendLimitMs = 10000;
 
 }  // namespace quillon::contract
 
