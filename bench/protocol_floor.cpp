@@ -1,8 +1,8 @@
 // The least program that speaks Sidecar64's protocol, as the floor of getpath_protocol_ratio: the
 // same window class, the same mutex handshake and the same calls per "GetPath" request
 // (GetWindowThreadProcessId, OpenProcess 0x410, GetModuleFileNameExW, CloseHandle, the reply
-// send), and nothing else: no window framework, no settings, no watchdog, no checks beyond what
-// reading the two handles needs. A benchmark fixture only.
+// SendMessageTimeoutW), and nothing else: no window framework, no settings, no watchdog, no checks
+// beyond what reading the two handles needs. A benchmark fixture only.
 //
 //   protocol_floor <ready event> [property]
 //
@@ -48,7 +48,10 @@ void Answer(const COPYDATASTRUCT* request) {
   }
   const auto value = static_cast<ULONG_PTR>(reinterpret_cast<std::uintptr_t>(target));
   COPYDATASTRUCT data{value, static_cast<DWORD>((std::wcslen(path) + 1) * sizeof(wchar_t)), path};
-  SendMessageW(reply, WM_COPYDATA, value, reinterpret_cast<LPARAM>(&data));
+  // Bounded as Sidecar64's reply is: the same call, the same bound.
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(reply, WM_COPYDATA, value, reinterpret_cast<LPARAM>(&data), SMTO_NORMAL,
+                      contract::kReplySendLimitMs, &result);
 }
 
 LRESULT CALLBACK ReceiveProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
