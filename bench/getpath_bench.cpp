@@ -391,7 +391,10 @@ int main() {
   int argc = 0;
   LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   if (argv == nullptr || argc < 2) {
-    std::fputs("usage: getpath_bench <Sidecar64.exe> [blocks] [requests per block]\n", stderr);
+    std::fputs(
+        "usage: getpath_bench <Sidecar64.exe> [blocks] [requests per block] "
+        "[--floor-with-property]\n",
+        stderr);
     return 2;
   }
   const std::wstring first = argv[1];
