@@ -5,6 +5,7 @@
 #include "hooklib/module_lifetime.h"
 #include "hooklib/module_state.h"
 #include "hooklib/notice_target.h"
+#include "hooklib/posted_record_slot.h"
 #include "hooklib/process_user.h"
 #include "hooklib/watchdog.h"
 #include "hooklib/win32_attach_port.h"
@@ -26,6 +27,7 @@ struct Win32HookPort {
     quillon::Win32AttachPort tree(TimerProc);
     return quillon::WalkToHost(tree).hostDialog;
   }
+  static std::uintptr_t* PostedRecordSlot() noexcept { return quillon::PostedRecordSlot(); }
   static LRESULT CallNext(int code, WPARAM wParam, LPARAM lParam) noexcept {
     return CallNextHookEx(nullptr, code, wParam, lParam);
   }

@@ -5,6 +5,7 @@
 #   lib/cmake/QuillonCompanions/          package config, version, client targets per architecture
 #   src/client/                           the client's sources, for hosts built with other compilers
 #   examples/minimal_host/                docs/integration.md   CHANGELOG.md   LICENSE
+#   toolchains/                           CMake toolchain files for MinGW g++ (x86, x64) and clang
 if(NOT WIN32)
   return()
 endif()
@@ -21,6 +22,7 @@ install(DIRECTORY client/ DESTINATION src/client)
 # The client's sources built on their own take the release's version from this header.
 install(FILES ${CMAKE_BINARY_DIR}/generated/host/version.h DESTINATION src/client/include/host)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/minimal_host DESTINATION examples)
+install(DIRECTORY toolchains/ DESTINATION toolchains)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/integration.md DESTINATION docs)
 install(FILES ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
 

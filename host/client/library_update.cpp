@@ -89,13 +89,24 @@ bool IsAsideName(const std::wstring& file_name, const std::wstring& installed_na
   return true;
 }
 
-AsideCleanup RemoveAsideCopies(FilePort& files, const std::wstring& installed) {
+namespace {
+
+// The clean-up of ReplaceInstalledFile, which must not delete the new file it was given: that may
+// be an aside copy itself (the rollback after kRestoreFailed puts `aside` back). It is told by its
+// name alone, ignoring ASCII case as Windows does: the name holds 16 digits that are unique, so
+// one in another folder costs at most one copy kept until the next clean-up, and no folder
+// spelling (case outside ASCII, short names, a second path to it) can make the new file look
+// like another one.
+AsideCleanup RemoveAsideCopiesExcept(FilePort& files, const std::wstring& installed,
+                                     const std::wstring& keep) {
   AsideCleanup cleanup;
-  PathParts where;
+  PathParts where, kept;
   if (!Split(installed, where)) return cleanup;
+  const bool keep_one = !keep.empty() && Split(keep, kept);
   const bool installed_present = files.Inspect(installed) == FileKind::kFile;
   for (const std::wstring& name : files.ListFiles(where.folder, where.name + kAsideMark)) {
     if (!IsAsideName(name, where.name)) continue;
+    if (keep_one && name.size() == kept.name.size() && MatchesAt(name, 0, kept.name)) continue;
     if (!installed_present) {  // it may be the only copy left
       ++cleanup.left;
       continue;
@@ -108,6 +119,12 @@ AsideCleanup RemoveAsideCopies(FilePort& files, const std::wstring& installed) {
     }
   }
   return cleanup;
+}
+
+}  // namespace
+
+AsideCleanup RemoveAsideCopies(FilePort& files, const std::wstring& installed) {
+  return RemoveAsideCopiesExcept(files, installed, {});
 }
 
 OldCopyCheck CheckOldCopies(FilePort& files, const std::wstring& installed,
@@ -179,7 +196,7 @@ LibraryUpdate ReplaceInstalledFile(FilePort& files, const std::wstring& new_file
   }
 
   // This call's own aside copy too: nothing may hold it (the host unhooked and nobody had it).
-  update.aside_copies_left = RemoveAsideCopies(files, installed).left;
+  update.aside_copies_left = RemoveAsideCopiesExcept(files, installed, new_file).left;
   if (!aside.empty() && files.Inspect(aside) != FileKind::kMissing) update.aside = aside;
   return update;
 }

@@ -24,11 +24,16 @@ class Image {
   bool Read16(std::uint64_t at, std::uint16_t& value) const { return Read(at, 2, value); }
   bool Read32(std::uint64_t at, std::uint32_t& value) const { return Read(at, 4, value); }
 
-  // True when the NUL-terminated text at `at` is `name`.
-  bool NameAt(std::uint64_t at, const char* name) const {
-    const std::size_t length = std::strlen(name) + 1;
-    if (at > bytes_.size() || length > bytes_.size() - at) return false;
-    return std::memcmp(bytes_.data() + static_cast<std::size_t>(at), name, length) == 0;
+  // The NUL-terminated text at `at` against `name`, as strcmp orders bytes: <0, 0 or >0. Text
+  // that the file cuts off before its terminator is compared as far as it goes and never equal.
+  int CompareNameAt(std::uint64_t at, const char* name) const {
+    for (std::size_t i = 0;; ++i, ++at) {
+      if (at >= bytes_.size()) return name[i] == '\0' ? 1 : -1;
+      const unsigned char have = bytes_[static_cast<std::size_t>(at)];
+      const auto want = static_cast<unsigned char>(name[i]);
+      if (have != want) return have < want ? -1 : 1;
+      if (have == 0) return 0;
+    }
   }
 
   bool Headers() {
@@ -54,7 +59,8 @@ class Image {
     return Read32(count_at + 4, export_rva_) && Read32(count_at + 8, export_size_);
   }
 
-  // The file offset of `length` bytes at `rva`, which must lie in one section's file data.
+  // The file offset of `length` bytes at `rva`, which must lie in one section's file data. One
+  // look at each section header: as many as the file holds (at most 65 535).
   bool Offset(std::uint64_t rva, std::uint64_t length, std::uint64_t& offset) const {
     for (std::uint16_t i = 0; i < sections_; ++i) {
       const std::uint64_t header = section_table_ + i * kSectionHeaderSize;
@@ -90,13 +96,12 @@ class Image {
   std::uint32_t export_rva_ = 0, export_size_ = 0;
 };
 
-// The address of a table's entry, without wrapping around.
-std::uint64_t Entry(std::uint32_t table, std::uint32_t index, std::uint64_t size) {
-  return std::uint64_t{table} + index * size;
-}
-
 }  // namespace
 
+// The export directory's three tables are each found in their section once. The name table
+// lists the names in ascending byte order (the loader searches it the same way), so a look-up
+// reads about log2(names) names and walks the section headers a few times for each; every table
+// must lie inside the file, which bounds every count by the file's size.
 std::optional<std::uint32_t> ExportRva(const std::vector<unsigned char>& file, const char* name) {
   Image image(file);
   std::uint64_t directory = 0;
@@ -110,28 +115,39 @@ std::optional<std::uint32_t> ExportRva(const std::vector<unsigned char>& file, c
       !image.Read32(directory + 36, ordinal_table)) {
     return std::nullopt;
   }
-  for (std::uint32_t i = 0; i < names; ++i) {
-    std::uint64_t name_entry = 0, name_text = 0;
+  std::uint64_t names_at = 0, ordinals_at = 0, functions_at = 0;
+  if (names == 0 || !image.Offset(name_table, std::uint64_t{names} * 4, names_at) ||
+      !image.Offset(ordinal_table, std::uint64_t{names} * 2, ordinals_at) ||
+      !image.Offset(function_table, std::uint64_t{functions} * 4, functions_at)) {
+    return std::nullopt;
+  }
+  std::uint32_t low = 0, high = names;  // the name sought lies in [low, high) if anywhere
+  while (low < high) {
+    const std::uint32_t middle = low + (high - low) / 2;
     std::uint32_t name_rva = 0;
-    if (!image.Offset(Entry(name_table, i, 4), 4, name_entry) ||
-        !image.Read32(name_entry, name_rva) || !image.Offset(name_rva, 1, name_text)) {
+    std::uint64_t name_text = 0;
+    if (!image.Read32(names_at + std::uint64_t{middle} * 4, name_rva) ||
+        !image.Offset(name_rva, 1, name_text)) {
       return std::nullopt;
     }
-    if (!image.NameAt(name_text, name)) continue;
-    std::uint64_t ordinal_entry = 0, function_entry = 0;
-    std::uint16_t index = 0;
-    std::uint32_t rva = 0;
-    if (!image.Offset(Entry(ordinal_table, i, 2), 2, ordinal_entry) ||
-        !image.Read16(ordinal_entry, index) || index >= functions ||
-        !image.Offset(Entry(function_table, index, 4), 4, function_entry) ||
-        !image.Read32(function_entry, rva) || rva == 0) {
-      return std::nullopt;
+    const int order = image.CompareNameAt(name_text, name);
+    if (order < 0) {
+      low = middle + 1;
+    } else if (order > 0) {
+      high = middle;
+    } else {
+      std::uint16_t index = 0;
+      std::uint32_t rva = 0;
+      if (!image.Read16(ordinals_at + std::uint64_t{middle} * 2, index) || index >= functions ||
+          !image.Read32(functions_at + std::uint64_t{index} * 4, rva) || rva == 0) {
+        return std::nullopt;
+      }
+      // An address inside the export table itself is a forwarder's "Library.Name" text.
+      if (rva >= image.export_rva() && rva - image.export_rva() < image.export_size()) {
+        return std::nullopt;
+      }
+      return rva;
     }
-    // An address inside the export table itself is a forwarder's "Library.Name" text.
-    if (rva >= image.export_rva() && rva - image.export_rva() < image.export_size()) {
-      return std::nullopt;
-    }
-    return rva;
   }
   return std::nullopt;
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 namespace quillon {
@@ -25,12 +26,32 @@ struct Call {
 };
 
 struct FakeHookPort {
-  void PostNotice(std::uintptr_t window) { notices.push_back(window); }
+  bool PostNotice(std::uintptr_t window) {
+    ++postAttempts;
+    if (!posts) return false;
+    notices.push_back(window);
+    return true;
+  }
+  std::uintptr_t* PostedRecordSlot() {
+    ++slotLooks;
+    return hasSlot ? &slot : nullptr;
+  }
+  // The next hooks: `next` stands for them (another hook of the same procedure, say).
   std::intptr_t CallNext(int code, std::uintptr_t wParam, std::intptr_t lParam) {
     calls.push_back({code, wParam, lParam});
+    if (next) {
+      auto inner = std::move(next);  // one level deep unless it sets a further one
+      inner(*this);
+    }
     return kNextResult;
   }
   static constexpr std::intptr_t kNextResult = 0x5EED;
+  bool posts = true;  // whether a post reaches a dialog
+  bool hasSlot = true;
+  std::uintptr_t slot = 0;
+  int slotLooks = 0;
+  std::size_t postAttempts = 0;
+  std::function<void(FakeHookPort&)> next;
   std::vector<std::uintptr_t> notices;  // the windows the notices were for
   std::vector<Call> calls;
 };
@@ -74,6 +95,8 @@ TEST_P(HookCall, PostsTheNoticeOnlyForSetIconAndAlwaysPassesTheCallOn) {
     EXPECT_TRUE(port.notices.empty());
   }
   EXPECT_TRUE(record == before) << "the record must not change";
+  EXPECT_EQ(port.slotLooks, c.notice ? 1 : 0) << "only a WM_SETICON may look at the mark";
+  EXPECT_EQ(port.slot, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Calls, HookCall, testing::ValuesIn(kHookCases),
@@ -89,6 +112,76 @@ TEST(HookCall, EverySetIconGivesItsOwnNotice) {
 
   EXPECT_EQ(port.notices, (std::vector<std::uintptr_t>{0x1234, 0x1234, 0x5678}));
   EXPECT_EQ(port.calls.size(), 3u);
+}
+
+// The chain holds the procedure twice: the second call runs inside the first one's CallNext, on
+// the same thread, with the same record.
+struct NestedCase {
+  const char* name;
+  bool posts;            // the outer call's post reaches a dialog
+  bool hasSlot;          // the thread has its mark
+  bool sameRecord;       // the nested call is for the outer call's record
+  std::size_t attempts;  // the posts tried
+};
+
+const NestedCase kNestedCases[] = {
+    // The one that matters: a killed host's hook kept by Wine beside the new host's.
+    {"SecondHookOfTheProcedure", true, true, true, 1},
+    // Nothing was posted further out, so the nested call tries (the dialog may be back).
+    {"OuterPostFailed", false, true, true, 2},
+    // A WM_SETICON sent from within the next hooks is another change.
+    {"AnotherRecordInside", true, true, false, 2},
+    // Without its mark the thread gets every notice as before, never none.
+    {"NoMark", true, false, true, 2},
+};
+
+class NestedHookCall : public testing::TestWithParam<NestedCase> {};
+
+TEST_P(NestedHookCall, PostsOneNoticePerRecord) {
+  const NestedCase& c = GetParam();
+  Record outer{0, 0, 0, 0x80, kWindow};
+  Record other{0, 0, 0, 0x80, reinterpret_cast<void*>(std::uintptr_t{0x5678})};
+  const std::intptr_t innerRecord = AddressOf(c.sameRecord ? outer : other);
+  FakeHookPort port;
+  port.posts = c.posts;
+  port.hasSlot = c.hasSlot;
+  std::intptr_t innerResult = 0;
+  port.next = [&](FakeHookPort& p) {
+    innerResult = HandleHookCall<Record>(p, 0, std::uintptr_t{0}, innerRecord);
+  };
+
+  const auto result = HandleHookCall<Record>(port, 0, std::uintptr_t{0}, AddressOf(outer));
+
+  EXPECT_EQ(port.postAttempts, c.attempts);
+  EXPECT_EQ(port.notices.size(), c.posts ? c.attempts : 0);
+  EXPECT_EQ(result, FakeHookPort::kNextResult);
+  EXPECT_EQ(innerResult, FakeHookPort::kNextResult);
+  EXPECT_EQ(port.calls.size(), 2u) << "both calls pass the message on";
+  EXPECT_EQ(port.slot, 0u) << "the mark outlived the call that set it";
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, NestedHookCall, testing::ValuesIn(kNestedCases),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST(NestedHookCall, AnInnerChangeLeavesTheOuterRecordMarked) {
+  Record outer{0, 0, 0, 0x80, kWindow};
+  Record other{0, 0, 0, 0x80, reinterpret_cast<void*>(std::uintptr_t{0x5678})};
+  const auto call = [](FakeHookPort& p, const Record& r) {
+    HandleHookCall<Record>(p, 0, std::uintptr_t{0}, AddressOf(r));
+  };
+  FakeHookPort port;
+  // Inside the outer call's CallNext: a hook sends WM_SETICON to another window (whose chain
+  // holds the procedure twice too), then the second hook of the procedure runs for the outer one.
+  port.next = [&](FakeHookPort& p) {
+    p.next = [&](FakeHookPort& q) { call(q, other); };
+    call(p, other);
+    call(p, outer);
+  };
+
+  call(port, outer);
+
+  EXPECT_EQ(port.notices, (std::vector<std::uintptr_t>{0x1234, 0x5678}));
+  EXPECT_EQ(port.slot, 0u);
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 // A minimal PE image built in memory, for the tests that read exports from a library's file: the
-// headers, one section, and an export table naming the given exports in the given order.
+// headers, one section, and an export table with the given exports: functions (and the names'
+// texts) in the given order, the name table sorted by name as linkers write it.
 #ifndef QUILLON_TESTS_HOST_FAKE_PE_IMAGE_H
 #define QUILLON_TESTS_HOST_FAKE_PE_IMAGE_H
 
+#include <algorithm>
 #include <cstdint>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -59,12 +62,20 @@ inline std::vector<unsigned char> FakePeImage(const std::vector<FakeExport>& exp
   Put(image, file(L::kSectionRva) + 28, functions, 4);
   Put(image, file(L::kSectionRva) + 32, names, 4);
   Put(image, file(L::kSectionRva) + 36, ordinals, 4);
+  std::vector<std::uint32_t> by_name(count);
+  std::iota(by_name.begin(), by_name.end(), 0u);
+  std::sort(by_name.begin(), by_name.end(),
+            [&](std::uint32_t a, std::uint32_t b) { return exports[a].name < exports[b].name; });
+  std::vector<std::uint32_t> texts(count);
   for (std::uint32_t i = 0; i < count; ++i) {
     Put(image, file(functions + 4 * i), exports[i].rva, 4);
-    Put(image, file(names + 4 * i), text, 4);
-    Put(image, file(ordinals + 2 * i), i, 2);
+    texts[i] = text;
     for (const char c : exports[i].name) Put(image, file(text++), static_cast<unsigned char>(c), 1);
     Put(image, file(text++), 0, 1);
+  }
+  for (std::uint32_t slot = 0; slot < count; ++slot) {
+    Put(image, file(names + 4 * slot), texts[by_name[slot]], 4);
+    Put(image, file(ordinals + 2 * slot), by_name[slot], 2);
   }
   const std::uint32_t used = text - L::kSectionRva;
   Put(image, L::kOptionalHeader + directories_at, L::kSectionRva, 4);  // the export table
@@ -76,6 +87,37 @@ inline std::vector<unsigned char> FakePeImage(const std::vector<FakeExport>& exp
   Put(image, section + 16, used, 4);
   Put(image, section + 20, L::kSectionFile, 4);
   image.resize(L::kSectionFile + used);
+  return image;
+}
+
+// A crafted image as large as the format allows it to be slow: `sections` section headers, of
+// which only the last holds data (FakePeImage's one section, moved behind the headers), and the
+// export table of `names` names "F0000000", "F0000001", ...: name k gives 0x100 + (k & 0x7FF)
+// (ordinals have 16 bits, so names past 65 536 share functions).
+inline std::vector<unsigned char> FakeManySectionsImage(std::uint16_t sections,
+                                                        std::uint32_t names) {
+  using L = FakePeLayout;
+  std::vector<FakeExport> exports(names);
+  for (std::uint32_t i = 0; i < names; ++i) {
+    std::string name = "F0000000";
+    for (std::uint32_t n = i, at = 7; n != 0 && at > 0; n /= 10, --at) {
+      name[at] = static_cast<char>('0' + n % 10);
+    }
+    exports[i] = {name, 0x100 + (i & 0x7FF)};
+  }
+  const std::vector<unsigned char> one = FakePeImage(exports);
+  const std::uint32_t optional_size = one[L::kPeHeader + 20] | std::uint32_t{one[L::kPeHeader + 21]}
+                                                                   << 8;
+  const std::uint32_t table = L::kOptionalHeader + optional_size;
+  const std::uint32_t data = (table + 40 * std::uint32_t{sections} + 0x1FF) & ~0x1FFu;
+
+  std::vector<unsigned char> image(one.begin(), one.begin() + table);
+  image.resize(data, 0);  // the headers before the last one: empty, so they never match
+  Put(image, L::kPeHeader + 6, sections, 2);
+  const std::uint32_t last = table + 40 * (std::uint32_t{sections} - 1);
+  std::copy(one.begin() + table, one.begin() + table + 40, image.begin() + last);
+  Put(image, last + 20, data, 4);
+  image.insert(image.end(), one.begin() + L::kSectionFile, one.end());
   return image;
 }
 

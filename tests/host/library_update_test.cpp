@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <functional>
 #include <map>
@@ -40,12 +41,20 @@ bool StartsWith(const std::wstring& text, const std::wstring& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
 }
 
+// Paths ignoring ASCII case, as Windows names files.
+struct FoldedLess {
+  bool operator()(const std::wstring& a, const std::wstring& b) const {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [](wchar_t x, wchar_t y) { return Fold(x) < Fold(y); });
+  }
+};
+
 class FakeFiles final : public FilePort {
  public:
   using Fault =
       std::function<std::optional<FileResult>(const std::wstring& from, const std::wstring& to)>;
 
-  std::map<std::wstring, Entry> files;
+  std::map<std::wstring, Entry, FoldedLess> files;
   std::uint64_t next_number = 0x1000;
   Fault copy_fault, rename_fault;
   std::vector<std::wstring> loaded;
@@ -152,7 +161,15 @@ TEST(LibraryUpdate, EveryStepThatFailsLeavesALibraryInPlaceOrSaysWhereItIs) {
     std::uint32_t system_error;
     std::optional<std::string> installed;  // content at the installed path afterwards
     bool old_aside;                        // the old file lies aside afterwards (and is named)
+    std::wstring new_file = kNewFile;      // what the call is given as the new file
   };
+  // The rollback after kRestoreFailed: ReplaceInstalledFile(update.aside, installed), here with
+  // the name spelt in other case.
+  const std::wstring rollback = AsideName(0x42);
+  std::wstring rollback_spelt = rollback;
+  std::transform(
+      rollback_spelt.begin(), rollback_spelt.end(), rollback_spelt.begin(),
+      [](wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 32) : c; });
   const auto hold_old = [](FakeFiles& f) { f.files[kInstalled].held = true; };
   const Case cases[] = {
       {"nobody holds the old file: it is deleted at once", [](FakeFiles&) {},
@@ -215,6 +232,12 @@ TEST(LibraryUpdate, EveryStepThatFailsLeavesALibraryInPlaceOrSaysWhereItIs) {
                       {FileOutcome::kFailed, kSharingViolation});
        },
        UpdateStatus::kRestoreFailed, kSharingViolation, std::nullopt, true},
+      {"the new file is an aside copy (a rollback): it stays",
+       [&rollback](FakeFiles& f) {
+         f.files.erase(kNewFile);
+         f.files[rollback] = Entry{"new"};
+       },
+       UpdateStatus::kReplaced, 0, "new", false, rollback_spelt},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -223,15 +246,18 @@ TEST(LibraryUpdate, EveryStepThatFailsLeavesALibraryInPlaceOrSaysWhereItIs) {
     f.files[kNewFile] = Entry{"new"};
     c.arrange(f);
     const std::size_t files_before = f.files.size();
-    const std::optional<std::string> new_before = f.Content(kNewFile);
+    const std::optional<std::string> new_before = f.Content(c.new_file);
 
-    const LibraryUpdate update = ReplaceInstalledFile(f, kNewFile, kInstalled);
+    const LibraryUpdate update = ReplaceInstalledFile(f, c.new_file, kInstalled);
     EXPECT_EQ(update.status, c.status) << Describe(update.status);
     EXPECT_EQ(update.system_error, c.system_error);
     EXPECT_EQ(f.Content(kInstalled), c.installed);
-    EXPECT_EQ(f.Content(kNewFile), new_before) << "the new file is left as given";
+    EXPECT_EQ(f.Content(c.new_file), new_before) << "the new file is left as given";
     EXPECT_TRUE(f.Named(L".new-").empty()) << "no staging copy is left behind";
-    const std::vector<std::wstring> aside = f.Named(L".old-");
+    std::vector<std::wstring> aside = f.Named(L".old-");
+    std::erase_if(aside, [&](const std::wstring& path) {
+      return !FoldedLess{}(path, c.new_file) && !FoldedLess{}(c.new_file, path);
+    });
     if (c.old_aside) {
       ASSERT_EQ(aside.size(), 1u);
       EXPECT_EQ(f.Content(aside[0]), "old");

@@ -14,14 +14,10 @@ mkdir -p "$work"
 QUILLON_BUILD=$build DIST_DIR=$dist "$root/scripts/package" "$work/package" >"$work/package.log" 2>&1 ||
   { cat "$work/package.log"; fail "scripts/package"; }
 
-# The host's own project and toolchain: nothing of this tree but the package.
+# The host's own project, with the package's toolchain file: nothing of this tree but the package.
 cp -r "$work/package/examples/minimal_host" "$work/src"
-cat >"$work/toolchain.cmake" <<EOT
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-EOT
-cmake -S "$work/src" -B "$work/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$work/toolchain.cmake" \
+toolchain=$work/package/toolchains/mingw-i686.cmake
+cmake -S "$work/src" -B "$work/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$work/package" >"$work/configure.log" 2>&1 ||
   { cat "$work/configure.log"; fail "configure against the package"; }
 cmake --build "$work/build" >"$work/build.log" 2>&1 || { cat "$work/build.log"; fail "build"; }
@@ -51,7 +47,7 @@ version=$(sed -nE 's/^set\(PACKAGE_VERSION "([^"]+)"\)/\1/p' \
   "$work/package/lib/cmake/QuillonCompanions/QuillonCompanionsConfigVersion.cmake")
 # The client's sources in the package, configured on their own, know the same version.
 cmake -S "$work/package/src/client" -B "$work/client-build" -G Ninja \
-  -DCMAKE_TOOLCHAIN_FILE="$work/toolchain.cmake" >"$work/client-configure.log" 2>&1 ||
+  -DCMAKE_TOOLCHAIN_FILE="$toolchain" >"$work/client-configure.log" 2>&1 ||
   { cat "$work/client-configure.log"; fail "configure the package's client sources"; }
 grep -qx "set(PACKAGE_VERSION \"$version\")" "$work/client-build/QuillonCompanionsConfigVersion.cmake" ||
   fail "the package's client sources do not install version $version"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # scripts/package writes only into a folder it creates or made on an earlier run: any other is
 # refused and left exactly as it was; in its own folder it replaces what it installed and keeps
-# what was added by hand.
+# what was added by hand. A fresh host project builds against it with every toolchain file it
+# ships.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
@@ -46,6 +47,9 @@ else
       fail "its own folder: an installed file was not replaced"
     [ -f "$own/bin/x86/Tallyhook.dll" ] || fail "its own folder: Tallyhook.dll missing"
   fi
+  # A host project of its own, outside this tree, with each toolchain file of the package.
+  bash "$root/tests/package/build_with_toolchains.sh" "$own" "$work/host" ||
+    fail "a host project does not build against the package"
 fi
 
 [ "$failed" = 0 ] && echo "package: refuses folders of others, keeps what is not its own"
