@@ -17,6 +17,7 @@ PathAnswer AssistantClient::GetPath(WindowId target) {
   if (!port_.OnOwnerThread()) return {RequestStatus::kWrongThread, {}};
   const WindowId reply_window = port_.ReplyWindow();
   if (busy_ || reply_window == 0) return {RequestStatus::kFailed, {}};
+  if (!port_.IsWindow(target)) return {RequestStatus::kNotAWindow, {}};
 
   awaiting_ = true;
   awaited_target_ = target;
@@ -96,6 +97,8 @@ const char* Describe(RequestStatus status) {
       return "resolved";
     case RequestStatus::kNotAvailable:
       return "not available";
+    case RequestStatus::kNotAWindow:
+      return "no such window";
     case RequestStatus::kDelivered:
       return "delivered";
     case RequestStatus::kNoAssistant:

@@ -67,7 +67,7 @@ bool SameIgnoringAsciiCase(const std::wstring& a, const std::wstring& b) {
   return true;
 }
 
-const char* Describe(StarterState state) {
+const char* StarterWord(StarterState state) {
   switch (state) {
     case StarterState::kAlive:
       return "alive";
@@ -80,7 +80,7 @@ const char* Describe(StarterState state) {
 }
 
 std::string ProcessText(DiagnosisPort& port, std::uint32_t process_id) {
-  const ProcessFacts process = port.DescribeProcess(process_id);
+  const ProcessListing process = port.DescribeProcess(process_id);
   std::string text = "process " + std::to_string(process_id);
   if (process.found) text += " (" + Utf8(process.image_name) + ")";
   return text;
@@ -474,10 +474,10 @@ DiagnosisEntry JudgeAssistant(DiagnosisPort& port) {
   }
   for (const WindowId window : windows) {
     const WindowFacts facts = port.DescribeWindow(window);
-    const ProcessFacts process = port.DescribeProcess(facts.process_id);
+    const ProcessListing process = port.DescribeProcess(facts.process_id);
     entry.Fact("receive window " + Hex(window) + " of " + ProcessText(port, facts.process_id) +
                ", started by process " + std::to_string(process.starter_id) + " (" +
-               Describe(process.starter) + ")");
+               StarterWord(process.starter) + ")");
     if (process.starter == StarterState::kGone) {
       entry.Problem("Sidecar64 (process " + std::to_string(facts.process_id) +
                         ") was started by a process that has ended: a leftover",

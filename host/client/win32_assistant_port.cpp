@@ -77,6 +77,14 @@ Win32AssistantPort::Win32AssistantPort() : owner_thread_(::GetCurrentThreadId())
   }
 }
 
+Win32AssistantPort::Win32AssistantPort(const AssistantProcess& assistant) : Win32AssistantPort() {
+  assistant_ = &assistant;
+}
+
+Win32AssistantPort::Win32AssistantPort(AssistantProcessId assistant) : Win32AssistantPort() {
+  assistant_id_ = assistant.value;
+}
+
 // A handshake still running keeps its own data; it ends when Sidecar64 answers or ends.
 Win32AssistantPort::~Win32AssistantPort() = default;
 
@@ -84,16 +92,16 @@ WindowId Win32AssistantPort::ReplyWindow() const { return AsId(reply_window_.Get
 
 bool Win32AssistantPort::OnOwnerThread() const { return ::GetCurrentThreadId() == owner_thread_; }
 
+bool Win32AssistantPort::IsWindow(WindowId target) const {
+  return target != 0 && ::IsWindow(AsWindow(target)) != FALSE;
+}
+
 WindowId Win32AssistantPort::FindReceiveWindow() {
-  const wchar_t* receive_class = contract::ReceiveClass<wchar_t>;
-  HWND candidate = nullptr;
-  while ((candidate = ::FindWindowExW(nullptr, candidate, receive_class, nullptr)) != nullptr) {
-    // GetWindowTextW reads another process's title without sending it a message, so a hung
-    // Sidecar64 cannot block the search.
-    wchar_t title[2] = {};
-    if (::GetWindowTextW(candidate, title, 2) == 0 && title[0] == L'\0') return AsId(candidate);
+  if (assistant_ != nullptr) {
+    return assistant_->Running() ? AsId(FindReceiveWindowOf(assistant_->ProcessId())) : 0;
   }
-  return 0;
+  if (assistant_id_ != 0) return AsId(FindReceiveWindowOf(assistant_id_));
+  return AsId(NextReceiveWindow(nullptr));
 }
 
 bool Win32AssistantPort::BeginHandshake(WindowId receiver, std::u16string text) {

@@ -1,8 +1,10 @@
 #include "host/client/win32_assistant_process.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "host/client/win32_assistant_port.h"
+#include "host/client/win32_process_ancestry.h"
 #include "host/contract.h"
 
 namespace quillon {
@@ -21,19 +23,46 @@ std::wstring ModuleFolder(HMODULE module) {
   }
 }
 
-HWND FindReceiveWindowOf(DWORD process_id) {
-  HWND candidate = nullptr;
+HWND NextReceiveWindow(HWND after) {
+  HWND candidate = after;
   while ((candidate = ::FindWindowExW(nullptr, candidate, contract::ReceiveClass<wchar_t>,
                                       nullptr)) != nullptr) {
-    DWORD owner = 0;
-    ::GetWindowThreadProcessId(candidate, &owner);
-    if (owner == process_id) return candidate;
+    // GetWindowTextW reads another process's title without sending it a message, so a hung
+    // Sidecar64 cannot block the search.
+    wchar_t title[2] = {};
+    if (::GetWindowTextW(candidate, title, 2) == 0 && title[0] == L'\0') return candidate;
   }
   return nullptr;
 }
 
-bool AssistantProcess::Start(const std::wstring& exe_path, DWORD ready_ms) {
-  if (Running()) return true;
+HWND FindReceiveWindowOf(DWORD process_id) {
+  if (process_id == 0) return nullptr;
+  for (HWND window = NextReceiveWindow(nullptr); window != nullptr;
+       window = NextReceiveWindow(window)) {
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner == process_id) return window;
+  }
+  return nullptr;
+}
+
+std::vector<DWORD> AssistantProcessIds() {
+  std::vector<DWORD> ids;
+  for (HWND window = NextReceiveWindow(nullptr); window != nullptr;
+       window = NextReceiveWindow(window)) {
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner != 0 && std::find(ids.begin(), ids.end(), owner) == ids.end()) ids.push_back(owner);
+  }
+  return ids;
+}
+
+StartResult AssistantProcess::Start(const std::wstring& exe_path, DWORD ready_ms) {
+  StartResult result;
+  if (Running()) {
+    result.status = StartStatus::kAlreadyRunning;
+    return result;
+  }
   process_.Reset();
   process_id_ = 0;
 
@@ -43,7 +72,22 @@ bool AssistantProcess::Start(const std::wstring& exe_path, DWORD ready_ms) {
   PROCESS_INFORMATION info{};
   if (!::CreateProcessW(exe_path.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         nullptr, &startup, &info)) {
-    return false;
+    result.system_error = ::GetLastError();
+    switch (result.system_error) {
+      case ERROR_FILE_NOT_FOUND:
+      case ERROR_PATH_NOT_FOUND:
+      case ERROR_INVALID_NAME:
+        result.status = StartStatus::kNoFile;
+        break;
+      case ERROR_BAD_EXE_FORMAT:
+      case ERROR_EXE_MACHINE_TYPE_MISMATCH:
+        result.status = StartStatus::kNotAProgram;
+        break;
+      default:
+        result.status = StartStatus::kCannotStart;
+        break;
+    }
+    return result;
   }
   ::CloseHandle(info.hThread);
   process_.Reset(info.hProcess);
@@ -54,17 +98,24 @@ bool AssistantProcess::Start(const std::wstring& exe_path, DWORD ready_ms) {
   ::WaitForInputIdle(process_.Get(), ready_ms);
   const ULONGLONG deadline = ::GetTickCount64() + ready_ms;
   while (FindReceiveWindowOf(process_id_) == nullptr) {
-    if (!Running() || ::GetTickCount64() >= deadline) {
-      // A process that cannot serve requests is of no use, and a later Start would take it for
-      // a running Sidecar64: end it and forget it.
-      Terminate();
-      process_.Reset();
-      process_id_ = 0;
-      return false;
+    if (!Running()) {
+      result.status = StartStatus::kEndedEarly;
+      result.exit_code = ExitCode();
+    } else if (::GetTickCount64() >= deadline) {
+      result.status = StartStatus::kNoWindowInTime;
+    } else {
+      ::Sleep(20);
+      continue;
     }
-    ::Sleep(20);
+    // A process that cannot serve requests is of no use, and a later Start would take it for
+    // a running Sidecar64: end it and forget it.
+    Terminate();
+    process_.Reset();
+    process_id_ = 0;
+    return result;
   }
-  return true;
+  result.status = StartStatus::kStarted;
+  return result;
 }
 
 bool AssistantProcess::Running() const {
@@ -88,25 +139,42 @@ DWORD AssistantProcess::ExitCode() const {
 }
 
 unsigned EndLeftoverAssistants(DWORD wait_ms) {
-  Win32AssistantClient client(wait_ms);
   unsigned ended = 0;
-  // Bounded: a receive window whose process cannot be ended must not keep the host here.
-  for (int round = 0; round < 16; ++round) {
-    const HWND window = client.FindAssistant();
-    if (window == nullptr) break;
-    DWORD process_id = 0;
-    ::GetWindowThreadProcessId(window, &process_id);
+  for (const DWORD process_id : AssistantProcessIds()) {
+    // Another host's Sidecar64, and this host's own, have a live starter: they stay.
+    if (FindStarter(process_id).state != StarterState::kGone) continue;
     const UniqueKernelHandle process(
         ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, process_id));
-    if (!process) break;
+    if (!process) continue;
+    Win32AssistantClient client(AssistantProcessId{process_id}, wait_ms);
     client.SendExit();
     if (::WaitForSingleObject(process.Get(), wait_ms) != WAIT_OBJECT_0) {
       ::TerminateProcess(process.Get(), 1);
-      if (::WaitForSingleObject(process.Get(), 5000) != WAIT_OBJECT_0) break;
+      if (::WaitForSingleObject(process.Get(), 5000) != WAIT_OBJECT_0) continue;
     }
     ++ended;
   }
   return ended;
+}
+
+const char* Describe(StartStatus status) {
+  switch (status) {
+    case StartStatus::kStarted:
+      return "started";
+    case StartStatus::kAlreadyRunning:
+      return "already running";
+    case StartStatus::kNoFile:
+      return "no such file";
+    case StartStatus::kNotAProgram:
+      return "not a program this system can run";
+    case StartStatus::kCannotStart:
+      return "the program could not be started";
+    case StartStatus::kEndedEarly:
+      return "ended before its receive window appeared";
+    case StartStatus::kNoWindowInTime:
+      return "no receive window in time; ended again";
+  }
+  return "unknown";
 }
 
 }  // namespace quillon

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "host/client/win32_assistant_port.h"
+#include "host/client/win32_host_instance.h"
 #include "host/client/win32_library_update.h"
+#include "host/client/win32_process_ancestry.h"
 #include "host/win32_handles.h"
 
 namespace quillon {
@@ -43,14 +45,6 @@ std::string Narrow(const std::wstring& text) {
 
 bool IsFile(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-std::uint64_t CreationTime(DWORD process_id) {
-  const UniqueKernelHandle process(
-      ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
-  FILETIME created{}, exited{}, kernel{}, user{};
-  if (!process || !::GetProcessTimes(process.Get(), &created, &exited, &kernel, &user)) return 0;
-  return (std::uint64_t{created.dwHighDateTime} << 32) | created.dwLowDateTime;
 }
 
 class Win32DiagnosisPort final : public DiagnosisPort {
@@ -128,11 +122,10 @@ class Win32DiagnosisPort final : public DiagnosisPort {
     return children;
   }
 
-  ProcessFacts DescribeProcess(std::uint32_t process_id) override {
-    ProcessFacts facts;
+  ProcessListing DescribeProcess(std::uint32_t process_id) override {
+    ProcessListing facts;
     const UniqueKernelHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot || snapshot.Get() == INVALID_HANDLE_VALUE) return facts;
-    bool starter_listed = false;
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
@@ -144,11 +137,9 @@ class Win32DiagnosisPort final : public DiagnosisPort {
       }
     }
     if (!facts.found) return facts;
-    for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
-         more = ::Process32NextW(snapshot.Get(), &entry)) {
-      starter_listed = starter_listed || entry.th32ProcessID == facts.starter_id;
-    }
-    facts.starter = StarterOf(process_id, facts.starter_id, starter_listed);
+    const ProcessStarter starter = FindStarter(process_id);
+    if (starter.parent_id != 0) facts.starter_id = starter.parent_id;
+    facts.starter = starter.state;
     return facts;
   }
 
@@ -156,7 +147,12 @@ class Win32DiagnosisPort final : public DiagnosisPort {
 
   InstanceClaim QueryInstanceClaim() override {
     InstanceClaim claim;
-    claim.note = "not available in this build";
+    claim.known = true;
+    if (const std::optional<HostHolder> holder = FindRunningHost()) {
+      claim.held = true;
+      claim.holder_process_id = holder->process_id;
+      claim.holder_window = FromHwnd(holder->main_window);
+    }
     return claim;
   }
 
@@ -195,16 +191,6 @@ class Win32DiagnosisPort final : public DiagnosisPort {
   }
 
  private:
-  // The starter is the same process when it was created before the process it started; a later
-  // process that got the id is another one.
-  static StarterState StarterOf(DWORD process_id, DWORD starter_id, bool starter_listed) {
-    if (!starter_listed) return StarterState::kGone;
-    const std::uint64_t started = CreationTime(process_id);
-    const std::uint64_t starter_started = CreationTime(starter_id);
-    if (started == 0 || starter_started == 0) return StarterState::kUnknown;
-    return starter_started <= started ? StarterState::kAlive : StarterState::kGone;
-  }
-
   Win32FilePort files_;
 };
 

@@ -18,6 +18,7 @@ namespace {
 constexpr WindowId kReceiver = 0x4000;
 constexpr WindowId kReplyWindow = 0x5000;
 constexpr WindowId kTarget = 0x6000;
+constexpr WindowId kNoSuchWindow = 0x6666;
 constexpr unsigned kTimeout = 1234;
 
 // --- RunHandshake ------------------------------------------------------------------------------
@@ -86,6 +87,7 @@ class FakePort final : public AssistantPort {
   ReplySink* sink = nullptr;
 
   WindowId FindReceiveWindow() override { return receiver; }
+  bool IsWindow(WindowId target) const override { return target != 0 && target != kNoSuchWindow; }
   WindowId ReplyWindow() const override { return reply_window; }
   bool OnOwnerThread() const override { return owner_thread; }
   void SetReplySink(ReplySink* s) override { sink = s; }
@@ -143,6 +145,19 @@ TEST(AssistantClient, EmptyReplyIsNotAvailable) {
   FakePort port;
   AnswerWith(port, u"");
   AssistantClient client(port, kTimeout);
+  EXPECT_EQ(client.GetPath(kTarget).status, RequestStatus::kNotAvailable);
+}
+
+// Sidecar64 answers a handle that names no window with the same empty text as a path it cannot
+// read: the client tells them apart before it sends anything.
+TEST(AssistantClient, NoWindowIsToldBeforeSending) {
+  FakePort port;
+  AnswerWith(port, u"");
+  AssistantClient client(port, kTimeout);
+  for (const WindowId target : {kNoSuchWindow, WindowId{0}}) {
+    EXPECT_EQ(client.GetPath(target).status, RequestStatus::kNotAWindow);
+  }
+  EXPECT_TRUE(port.begun.empty());
   EXPECT_EQ(client.GetPath(kTarget).status, RequestStatus::kNotAvailable);
 }
 

@@ -137,6 +137,7 @@ class KillingPort final : public AssistantPort, private ReplySink {
  public:
   KillingPort(AssistantPort& inner, AssistantProcess& victim) : inner_(inner), victim_(victim) {}
   WindowId FindReceiveWindow() override { return inner_.FindReceiveWindow(); }
+  bool IsWindow(WindowId target) const override { return inner_.IsWindow(target); }
   WindowId ReplyWindow() const override { return inner_.ReplyWindow(); }
   bool OnOwnerThread() const override { return inner_.OnOwnerThread(); }
   void SetReplySink(ReplySink* sink) override {
@@ -288,9 +289,9 @@ TEST_F(ClientWithAssistant, FailedStartLeavesNoProcess) {
   ASSERT_TRUE(::SetEnvironmentVariableW(kIdleChildVariable,
                                         LivenessText(HostEnvironment::MainWindow()).c_str()));
   const DWORD ready_ms = sizeof(void*) == 8 ? 10000 : 20000;  // 32-bit starts slower here
-  const bool started = assistant_.Start(OwnPath(), ready_ms);
+  const StartResult started = assistant_.Start(OwnPath(), ready_ms);
   ::SetEnvironmentVariableW(kIdleChildVariable, nullptr);
-  EXPECT_FALSE(started);
+  EXPECT_EQ(started.status, StartStatus::kNoWindowInTime) << Describe(started.status);
   EXPECT_FALSE(assistant_.Running());
 
   MSG msg{};

@@ -55,7 +55,7 @@ class FakeDesktop final : public DiagnosisPort {
   std::map<WindowId, FakeWindow> windows;  // window order is the order of the ids
   std::optional<std::wstring> wide_folder = kAppData, ansi_folder = kAppData;
   std::map<std::wstring, std::wstring> settings;  // path -> "Handle"
-  std::map<std::uint32_t, ProcessFacts> processes;
+  std::map<std::uint32_t, ProcessListing> processes;
   InstanceClaim claim;
   RoundTrip trip;
   test::FakeFiles files;
@@ -119,8 +119,8 @@ class FakeDesktop final : public DiagnosisPort {
     }
     return children;
   }
-  ProcessFacts DescribeProcess(std::uint32_t process_id) override {
-    return processes.count(process_id) != 0 ? processes[process_id] : ProcessFacts{};
+  ProcessListing DescribeProcess(std::uint32_t process_id) override {
+    return processes.count(process_id) != 0 ? processes[process_id] : ProcessListing{};
   }
   std::uint32_t OwnProcessId() override { return kHostProcess; }
   InstanceClaim QueryInstanceClaim() override { return claim; }

@@ -9,6 +9,8 @@
 // the mutex taken for good. So the port runs them apart from the caller (on a thread of its
 // own on Windows), and only the caller's wait is bounded:
 // - no receive window: nothing is sent; kNoAssistant.
+// - GetPath for a handle that names no window: nothing is sent; kNotAWindow. (A window that goes
+//   while Sidecar64 looks at it still ends with kNotAvailable.)
 // - the window disappears (Sidecar64 ended or was killed): kAssistantGone. A dead process takes
 //   nothing more, and the system abandons its mutex, so nothing is owed.
 // - no answer within the time limit (Sidecar64 hangs, or waits for a mutex that someone else
@@ -36,6 +38,7 @@ namespace quillon {
 enum class RequestStatus {
   kResolved,       // a path came back
   kNotAvailable,   // Sidecar64 answered with the empty text: it cannot read that process's path
+  kNotAWindow,     // the target names no window (told before sending): nothing sent
   kDelivered,      // a request without reply ("Exit") was processed
   kNoAssistant,    // no receive window
   kAssistantGone,  // the receive window went away during the request

@@ -53,8 +53,12 @@ class AssistantPort {
  public:
   virtual ~AssistantPort() = default;
 
-  // The first top-level window of the receive class with an empty title, or 0.
+  // The receive window that requests go to (a top-level window of the receive class with an
+  // empty title), or 0.
   virtual WindowId FindReceiveWindow() = 0;
+  // True when `target` names a window now. GetPath asks before it sends: Sidecar64's reply to a
+  // handle that names no window is the same empty text as for a path it cannot read.
+  virtual bool IsWindow(WindowId target) const = 0;
   // Our own window that replies are sent to; 0 when it could not be made.
   virtual WindowId ReplyWindow() const = 0;
   // True on the thread that made the port: only that thread receives the replies.

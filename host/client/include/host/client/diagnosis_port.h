@@ -12,6 +12,7 @@
 #include "host/client/assistant_client.h"
 #include "host/client/diagnosis.h"
 #include "host/client/library_update.h"
+#include "host/client/process_ancestry.h"
 #include "host/client/shell_walk.h"
 #include "host/contract.h"
 
@@ -30,14 +31,12 @@ struct WindowFacts {
   std::wstring title;
 };
 
-enum class StarterState { kAlive, kGone, kUnknown };
-
-struct ProcessFacts {
+struct ProcessListing {
   bool found = false;       // in the process list
   std::wstring image_name;  // the executable's file name, as the process list gives it
   std::uint32_t starter_id = 0;
   // Whether the process that started it still runs: the same process, not a later one that got
-  // its id (told apart by the creation time).
+  // its id (FindStarter, win32_process_ancestry.h).
   StarterState starter = StarterState::kUnknown;
 };
 
@@ -72,7 +71,7 @@ class DiagnosisPort : public WindowTreePort {
   virtual WindowFacts DescribeWindow(WindowId window) = 0;
   // The direct children of `parent`, in window order.
   virtual std::vector<WindowId> Children(WindowId parent) = 0;
-  virtual ProcessFacts DescribeProcess(std::uint32_t process_id) = 0;
+  virtual ProcessListing DescribeProcess(std::uint32_t process_id) = 0;
   virtual std::uint32_t OwnProcessId() = 0;
 
   virtual InstanceClaim QueryInstanceClaim() = 0;
