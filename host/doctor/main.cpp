@@ -47,6 +47,9 @@ int main() {
       return kUsage;
     } else {
       options.install_folder = argument;
+      // "C:\Program Files\Quillon\" reaches a program as C:\Program Files\Quillon" (the
+      // backslash escapes the closing quote); no folder name holds a quote.
+      if (options.install_folder.back() == L'"') options.install_folder.pop_back();
     }
   }
   if (arguments != nullptr) ::LocalFree(arguments);

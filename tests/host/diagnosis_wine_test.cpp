@@ -85,21 +85,17 @@ struct Host {
 
 // The first receive window whose process is not `except`, waiting up to 20 s.
 HWND WaitForReceiveWindow(DWORD except) {
-  HWND found = nullptr;
-  shell::PumpMessagesUntil(
-      [&] {
-        for (HWND window =
-                 ::FindWindowExW(nullptr, nullptr, contract::ReceiveClass<wchar_t>, nullptr);
-             window != nullptr;
-             window = ::FindWindowExW(nullptr, window, contract::ReceiveClass<wchar_t>, nullptr)) {
-          DWORD owner = 0;
-          ::GetWindowThreadProcessId(window, &owner);
-          if (owner != except) found = window;
-        }
-        return found != nullptr;
-      },
-      20000);
-  return found;
+  for (int round = 0; round < 200; ++round) {
+    for (HWND window = ::FindWindowExW(nullptr, nullptr, contract::ReceiveClass<wchar_t>, nullptr);
+         window != nullptr;
+         window = ::FindWindowExW(nullptr, window, contract::ReceiveClass<wchar_t>, nullptr)) {
+      DWORD owner = 0;
+      ::GetWindowThreadProcessId(window, &owner);
+      if (owner != except) return window;
+    }
+    shell::PumpMessagesFor(100);
+  }
+  return nullptr;
 }
 
 void EndProcessOf(HWND window) {
@@ -191,8 +187,15 @@ long RunDoctor(const std::wstring& arguments, std::string& output) {
     }
     const UniqueKernelHandle process(info.hProcess), thread(info.hThread);
     // Serves this thread's windows meanwhile: the doctor looks at them.
-    shell::PumpMessagesUntil(
-        [&] { return ::WaitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0; }, 60000);
+    const ULONGLONG deadline = ::GetTickCount64() + 60000;
+    for (ULONGLONG now = ::GetTickCount64(); now < deadline; now = ::GetTickCount64()) {
+      const HANDLE waited = process.Get();
+      if (::MsgWaitForMultipleObjects(1, &waited, FALSE, static_cast<DWORD>(deadline - now),
+                                      QS_ALLINPUT) == WAIT_OBJECT_0) {
+        break;
+      }
+      shell::PumpMessagesFor(0);
+    }
     DWORD exit_code = 0;
     if (::WaitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0 &&
         ::GetExitCodeProcess(process.Get(), &exit_code)) {
