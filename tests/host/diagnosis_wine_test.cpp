@@ -275,6 +275,8 @@ TEST(Diagnosis, AWorkingHostAndEachBrokenLink) {
     // Breaks the link and returns what puts it back (run before the next case).
     std::function<std::function<void()>()> spoil;
     const char* link;
+    const char* cause = "";  // a word the first broken entry's summary names, where two causes
+                             // of one link could be told apart only by it
   };
   const Case cases[] = {
       {"no settings file",
@@ -310,7 +312,7 @@ TEST(Diagnosis, AWorkingHostAndEachBrokenLink) {
            ::RemoveDirectoryW(odd.c_str());
          };
        },
-       "Settings"},
+       "Settings", "ANSI"},
       {"two receive windows",
        [&] {
          auto second = std::make_shared<AssistantProcess>();
@@ -371,6 +373,7 @@ TEST(Diagnosis, AWorkingHostAndEachBrokenLink) {
     EXPECT_EQ(first->link, c.link) << Report(diagnosis);
     EXPECT_EQ(first->state, LinkState::kBroken) << Report(diagnosis);
     EXPECT_FALSE(first->remedy.empty());
+    EXPECT_NE(first->summary.find(c.cause), std::string::npos) << first->summary;
     restore();
     shell::PumpMessagesFor(200);
     const Diagnosis again = Diagnose(host.Options());
