@@ -168,7 +168,10 @@ std::wstring AppData() {
 // Runs the doctor with `arguments` and returns its exit code (-1 when it did not end in time);
 // what it printed goes to `output`.
 long RunDoctor(const std::wstring& arguments, std::string& output) {
-  const std::wstring out_path = TempFolder(L"diagnosis-doctor") + L"out.txt";
+  // A file of its own per run: a doctor that has just ended may still hold the last one a moment.
+  static int runs = 0;
+  const std::wstring out_path =
+      TempFolder(L"diagnosis-doctor") + L"out-" + std::to_wstring(++runs) + L".txt";
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   long code = -1;
   {
@@ -204,13 +207,19 @@ long RunDoctor(const std::wstring& arguments, std::string& output) {
       ::TerminateProcess(process.Get(), 1);
     }
   }
-  output.clear();
-  const UniqueFileHandle in(::CreateFileW(out_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                          OPEN_EXISTING, 0, nullptr));
-  char buffer[4096];
-  DWORD got = 0;
-  while (in && ::ReadFile(in.Get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
-    output.append(buffer, got);
+  // What it printed, read back once its handle on the file has gone.
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    output.clear();
+    const UniqueFileHandle in(::CreateFileW(out_path.c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
+    char buffer[4096];
+    DWORD got = 0;
+    while (in && ::ReadFile(in.Get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
+      output.append(buffer, got);
+    }
+    if (!output.empty()) break;
+    shell::PumpMessagesFor(100);
   }
   return code;
 }
