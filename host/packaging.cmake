@@ -1,6 +1,6 @@
 # What `cmake --install <tree> --prefix <package>` puts into the host developers' package; both
 # Windows trees install into one prefix (scripts/package does):
-#   bin/x86/Tallyhook.dll (+ .debug)      bin/x64/Sidecar64.exe (+ .debug)
+#   bin/x86/Tallyhook.dll, bin/x86/QuillonDoctor.exe (+ .debug)   bin/x64/Sidecar64.exe (+ .debug)
 #   include/host/...                      lib/x86|x64/libhost_client.a       (client/CMakeLists.txt)
 #   lib/cmake/QuillonCompanions/          package config, version, client targets per architecture
 #   src/client/                           the client's sources, for hosts built with other compilers
@@ -33,7 +33,7 @@ function(quillon_install_deliverables)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(arch x64)
   endif()
-  foreach(deliverable Tallyhook Sidecar64)
+  foreach(deliverable Tallyhook Sidecar64 QuillonDoctor)
     if(TARGET ${deliverable})
       install(FILES $<TARGET_FILE:${deliverable}> $<TARGET_FILE:${deliverable}>.debug
               DESTINATION bin/${arch})

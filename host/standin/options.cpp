@@ -21,7 +21,7 @@ bool ParseNumber(const std::wstring& text, unsigned& value) {
 const wchar_t* Usage() {
   return L"usage: QuillonStandin [--seconds N] [--scan-ms N] [--timeout-ms N]\n"
          L"                      [--hook PATH\\Tallyhook.dll] [--assistant PATH\\Sidecar64.exe]\n"
-         L"                      [--stop-file PATH]";
+         L"                      [--stop-file PATH] [--diagnose-after-ms N]";
 }
 
 Options ParseOptions(const std::vector<std::wstring>& args) {
@@ -46,6 +46,8 @@ Options ParseOptions(const std::vector<std::wstring>& args) {
       options.assistant = value;
     } else if (name == L"--stop-file") {
       options.stop_file = value;
+    } else if (name == L"--diagnose-after-ms") {
+      ok = ParseNumber(value, options.diagnose_after_ms);
     } else {
       options.error = L"unknown option " + name;
       return options;

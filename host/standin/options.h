@@ -13,7 +13,10 @@ struct Options {
   std::wstring hook_library;   // default: Tallyhook.dll beside this program
   std::wstring assistant;      // default: Sidecar64.exe beside this program
   std::wstring stop_file;      // when this file appears, the host ends (for scripts)
-  std::wstring error;          // set when the command line is wrong
+  // This long after it runs, the host writes the diagnosis (win32_diagnosis.h) to its log once;
+  // 0: never.
+  unsigned diagnose_after_ms = 0;
+  std::wstring error;  // set when the command line is wrong
 };
 
 Options ParseOptions(const std::vector<std::wstring>& args);

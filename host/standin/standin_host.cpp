@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "host/client/win32_assistant_process.h"
+#include "host/client/win32_diagnosis.h"
 #include "host/client/win32_liveness.h"
 #include "host/contract.h"
 #include "host/standin/log.h"
@@ -158,6 +159,7 @@ int StandinHost::Run() {
   if (options_.seconds != 0) deadline_ = now + options_.seconds * 1000ull;
   next_scan_ = now;
   next_usage_ = now + kUsageEveryMs;
+  if (options_.diagnose_after_ms != 0) diagnose_at_ = now + options_.diagnose_after_ms;
   ::SetTimer(main_window_.Get(), kTickTimer, kTickMs, nullptr);
   g_running_main.store(main_window_.Get());
   LogLine(L"host       running" + (options_.seconds != 0
@@ -229,6 +231,34 @@ void StandinHost::OnTick() {
   if (now >= next_usage_) {
     next_usage_ = now + kUsageEveryMs;
     LogLine(L"usage      private " + std::to_wstring(OwnPrivateBytes()) + L" bytes");
+  }
+  if (diagnose_at_ != 0 && now >= diagnose_at_) {
+    diagnose_at_ = 0;
+    LogDiagnosis();
+  }
+}
+
+// The diagnosis as the host sees it: its own window and hook, the library beside it.
+void StandinHost::LogDiagnosis() {
+  DiagnoseOptions ask;
+  const std::wstring library =
+      BesideProgram(options_.hook_library, contract::HookLibraryFile<wchar_t>);
+  ask.install_folder = library.substr(0, library.find_last_of(L"\\/") + 1);
+  ask.host_window = reinterpret_cast<WindowId>(main_window_.Get());
+  ask.own_hook = reinterpret_cast<HookRef>(hook_.Hook());
+  const std::string report = FormatText(Diagnose(ask));
+  std::size_t start = 0;
+  while (start < report.size()) {
+    const std::size_t end = report.find('\n', start);
+    const std::string line = report.substr(start, end == std::string::npos ? end : end - start);
+    start = end == std::string::npos ? report.size() : end + 1;
+    if (line.empty()) continue;
+    const int units =
+        ::MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(units), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), wide.data(),
+                          units);
+    LogLine(L"diagnosis  " + wide);
   }
 }
 

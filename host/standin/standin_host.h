@@ -40,6 +40,7 @@ class StandinHost {
   void OnNotice(HWND window);
   void OnTick();
   void ScanWindows();
+  void LogDiagnosis();
   std::vector<HWND> TaskWindows() const;
 
   Options options_;
@@ -52,7 +53,8 @@ class StandinHost {
   ULONGLONG deadline_ = 0;
   ULONGLONG next_scan_ = 0;
   ULONGLONG last_tick_ = 0;
-  ULONGLONG next_usage_ = 0;  // its own private memory goes into the log every 10 s
+  ULONGLONG next_usage_ = 0;   // its own private memory goes into the log every 10 s
+  ULONGLONG diagnose_at_ = 0;  // 0: no diagnosis due
   unsigned notices_ = 0;
   unsigned resolved_ = 0;
 };

@@ -17,9 +17,10 @@ TEST(StandinOptions, DefaultsAndEveryOption) {
   EXPECT_EQ(none.timeout_ms, 5000u);
   EXPECT_TRUE(none.hook_library.empty());
 
-  const Options all = ParseOptions({L"--seconds", L"90", L"--scan-ms", L"0", L"--timeout-ms",
-                                    L"250", L"--hook", L"C:\\h.dll", L"--assistant",
-                                    L"C:\\a b\\s.exe", L"--stop-file", L"Z:\\tmp\\stop"});
+  const Options all =
+      ParseOptions({L"--seconds", L"90", L"--scan-ms", L"0", L"--timeout-ms", L"250", L"--hook",
+                    L"C:\\h.dll", L"--assistant", L"C:\\a b\\s.exe", L"--stop-file",
+                    L"Z:\\tmp\\stop", L"--diagnose-after-ms", L"3000"});
   EXPECT_TRUE(all.error.empty()) << std::string(all.error.begin(), all.error.end());
   EXPECT_EQ(all.seconds, 90u);
   EXPECT_EQ(all.scan_ms, 0u);
@@ -27,6 +28,8 @@ TEST(StandinOptions, DefaultsAndEveryOption) {
   EXPECT_EQ(all.hook_library, L"C:\\h.dll");
   EXPECT_EQ(all.assistant, L"C:\\a b\\s.exe");
   EXPECT_EQ(all.stop_file, L"Z:\\tmp\\stop");
+  EXPECT_EQ(none.diagnose_after_ms, 0u);
+  EXPECT_EQ(all.diagnose_after_ms, 3000u);
 }
 
 TEST(StandinOptions, RejectsWrongCommandLines) {
