@@ -5,6 +5,7 @@
 #define QUILLON_TESTS_HOST_FAKE_PE_IMAGE_H
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <numeric>
 #include <string>
@@ -111,13 +112,14 @@ inline std::vector<unsigned char> FakeManySectionsImage(std::uint16_t sections,
   const std::uint32_t table = L::kOptionalHeader + optional_size;
   const std::uint32_t data = (table + 40 * std::uint32_t{sections} + 0x1FF) & ~0x1FFu;
 
-  std::vector<unsigned char> image(one.begin(), one.begin() + table);
+  const auto at = [](std::uint32_t offset) { return static_cast<std::ptrdiff_t>(offset); };
+  std::vector<unsigned char> image(one.begin(), one.begin() + at(table));
   image.resize(data, 0);  // the headers before the last one: empty, so they never match
   Put(image, L::kPeHeader + 6, sections, 2);
   const std::uint32_t last = table + 40 * (std::uint32_t{sections} - 1);
-  std::copy(one.begin() + table, one.begin() + table + 40, image.begin() + last);
+  std::copy(one.begin() + at(table), one.begin() + at(table + 40), image.begin() + at(last));
   Put(image, last + 20, data, 4);
-  image.insert(image.end(), one.begin() + L::kSectionFile, one.end());
+  image.insert(image.end(), one.begin() + at(L::kSectionFile), one.end());
   return image;
 }
 
