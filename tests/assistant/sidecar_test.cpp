@@ -360,7 +360,11 @@ TEST_P(HostFaultTest, OnlyAFailureThatLastsPastTheConfirmationEndsIt) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, HostFaultTest,
-    ::testing::Values(HostFaultCase{"FileEmptiedDuringASave", [](HWND) { EXPECT_TRUE(test::EmptySettingsFile(contract::AssistantSettingsFile<wchar_t>)); },
+    ::testing::Values(HostFaultCase{"FileEmptiedDuringASave",
+                                    [](HWND) {
+                                      EXPECT_TRUE(test::EmptySettingsFile(
+                                          contract::AssistantSettingsFile<wchar_t>));
+                                    },
                                     [](HWND host) { WriteHandle(Decimal(host)); }, true},
                       HostFaultCase{"FileDeletedForGood",
                                     [](HWND) {

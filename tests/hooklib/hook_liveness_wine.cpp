@@ -231,8 +231,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(HookLivenessWine, TheApplicationDataFolderIsTheOneThisRunIsFor) {
   const std::string wanted = g_appDataArgument;
   ASSERT_TRUE(wanted == "plain" || wanted == "outside-ansi") << "unknown folder kind " << wanted;
-  EXPECT_EQ(AppDataFitsAnsi(), wanted == "plain") << "the application-data folder is not "
-                                                  << wanted;
+  EXPECT_EQ(AppDataFitsAnsi(), wanted == "plain")
+      << "the application-data folder is not " << wanted;
 }
 
 }  // namespace
