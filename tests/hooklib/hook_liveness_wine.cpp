@@ -9,7 +9,7 @@
 // read where they are missing.
 //
 // Run once in the tests' prefix, and once in a prefix whose application-data folder has letters
-// that the ANSI code page cannot spell ("outside-ansi"; tests/hooklib/unicode_appdata_prefix.sh),
+// that the ANSI code page cannot spell ("outside-ansi"; tests/hooklib/outside_ansi_prefix.sh),
 // where the folders must be made under their real names.
 //
 //   hook_liveness_wine <library> <plain | outside-ansi>
