@@ -326,16 +326,6 @@ TEST_F(SidecarTest, ALiveHandleOutlastsARealExpiryADeadOneEndsTheNext) {
 
 // ---- a look at the host that fails once ---------------------------------------------------
 
-// Truncates the settings file, as a save does before it writes the file anew.
-void EmptySettingsFile() {
-  const std::wstring path = test::SettingsFilePath(contract::AssistantSettingsFile<wchar_t>);
-  WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());  // flush the cache
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  CloseHandle(file);
-}
-
 // What happens to the host around one expiry of the watchdog (a posted one, so that the fault
 // lands on it): `before` runs just ahead of the expiry, `after` 300 ms after it.
 struct HostFaultCase {
@@ -370,7 +360,11 @@ TEST_P(HostFaultTest, OnlyAFailureThatLastsPastTheConfirmationEndsIt) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, HostFaultTest,
-    ::testing::Values(HostFaultCase{"FileEmptiedDuringASave", [](HWND) { EmptySettingsFile(); },
+    ::testing::Values(HostFaultCase{"FileEmptiedDuringASave",
+                                    [](HWND) {
+                                      EXPECT_TRUE(test::EmptySettingsFile(
+                                          contract::AssistantSettingsFile<wchar_t>));
+                                    },
                                     [](HWND host) { WriteHandle(Decimal(host)); }, true},
                       HostFaultCase{"FileDeletedForGood",
                                     [](HWND) {

@@ -42,6 +42,8 @@ constexpr UINT kQuit = WM_APP + 4;        // host -> child: end, exit code = acc
 constexpr DWORD kStartTimeoutMs = 300000;  // a 32-bit process start costs a minute or more here
 constexpr DWORD kRoundTimeoutMs = 120000;  // the first round also maps the library
 constexpr DWORD kPastOneTickMs = contract::kWatchdogPeriodMs + 1500;
+// A host found gone is confirmed a second later before its hook goes.
+constexpr DWORD kPastRemovalMs = kPastOneTickMs + contract::kLivenessConfirmDelayMs;
 
 const wchar_t kWindowClass[] = L"QuillonHookE2E";
 
@@ -141,6 +143,7 @@ class Host {
     return Same(notices, {{dialog, top}, {dialog, top}, {dialog, inner}});
   }
   void PumpPastOneTick() { shell::PumpMessagesFor(kPastOneTickMs, Observer()); }
+  void PumpPastRemoval() { shell::PumpMessagesFor(kPastRemovalMs, Observer()); }
   int StopChild();
 
   HWND main() const { return main_.Get(); }
@@ -262,11 +265,12 @@ TEST(HookE2E, NoticesWatchdogAndUnloadAcrossProcesses) {
   std::swprintf(hex, 32, L"0x%x",
                 static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(host.main())));
   EXPECT_TRUE(WriteSettingsFile(contract::HookSettingsFile<wchar_t>, hex));
-  host.PumpPastOneTick();
+  host.PumpPastRemoval();
   EXPECT_TRUE(host.RoundNotifies(nullptr));
   EXPECT_TRUE(!UnhookWindowsHookEx(first.Hook()));  // already removed by the watchdog
 
-  // Phase 3: a fresh copy attaches armed; with no settings file the hook goes at the next tick.
+  // Phase 3: a fresh copy attaches armed; with no settings file the hook goes at the next tick
+  // and its confirmation.
   std::printf("phase 3: no settings file removes the hook\n");
   RemoveSettingsFile(contract::HookSettingsFile<wchar_t>);
   first.Remove();
@@ -274,7 +278,7 @@ TEST(HookE2E, NoticesWatchdogAndUnloadAcrossProcesses) {
   EXPECT_TRUE(second.Install(dialog, CopyToTemp(library, L"hook-e2e", L"Second.dll")) ==
               HookStatus::kInstalled);
   EXPECT_TRUE(host.RoundNotifies(dialog));
-  host.PumpPastOneTick();
+  host.PumpPastRemoval();
   EXPECT_TRUE(host.RoundNotifies(nullptr));
   EXPECT_TRUE(!UnhookWindowsHookEx(second.Hook()));
 

@@ -42,6 +42,8 @@ constexpr DWORD kFlipPeriodMs = 400;
 // stands.
 constexpr DWORD kAtOnceMs = 8000;
 constexpr DWORD kPastOneTickMs = contract::kWatchdogPeriodMs + 1500;
+// A host found gone is confirmed a second later before its hook goes.
+constexpr DWORD kPastRemovalMs = kPastOneTickMs + contract::kLivenessConfirmDelayMs;
 constexpr DWORD kRewalkMs = 500;  // the library looks for a gone dialog at most this often
 
 // One life of the host: main window (named by the liveness value), shell chain with the dialog,
@@ -144,7 +146,7 @@ TEST(HookFollowWine, AHookedProgramFollowsTheHostThroughARestart) {
 
   std::printf("the third host's main window goes: the flipper's watchdog removes its hook\n");
   third.main.Reset();
-  notices.PumpFor(kPastOneTickMs);
+  notices.PumpFor(kPastRemovalMs);
   EXPECT_FALSE(UnhookWindowsHookEx(third.hook.Hook())) << "the watchdog did not remove it";
   const int afterRemoval = notices.To(third.dialog());
   notices.PumpFor(3 * kFlipPeriodMs);

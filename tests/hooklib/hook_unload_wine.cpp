@@ -269,10 +269,10 @@ TEST(HookUnloadWine, ArmedCopiesStayWhileTheHostLivesAndLeaveWithinTwoTicksOnceI
     EXPECT_TRUE(IsLoaded(l) == l.what->staysWhileHostLives);
   }
 
-  std::printf("host gone: within two ticks every copy leaves\n");
+  std::printf("host gone: within two ticks and the confirmation every copy leaves\n");
   hostMain.Reset();
   Ticks gone;
-  Pump(2 * kTickMs + kReleaseSlackMs, gone);
+  Pump(2 * kTickMs + contract::kLivenessConfirmDelayMs + kReleaseSlackMs, gone);
   for (const Loaded& l : loaded) {
     std::printf("  %ls: %s\n", l.what->name, IsLoaded(l) ? "loaded" : "gone");
     EXPECT_TRUE(!IsLoaded(l));

@@ -75,6 +75,10 @@ void RemoveSettingsFile(const wchar_t* fileName) {
   DeleteFileW(path.c_str());
 }
 
+bool EmptySettingsFile(const wchar_t* fileName) {
+  return WriteWholeFile(SettingsFilePath(fileName), {});
+}
+
 void RemoveSettingsFolders() {
   RemoveDirectoryW(AppFolder().c_str());
   RemoveDirectoryW(FirmFolder().c_str());

@@ -22,6 +22,8 @@ bool WriteSettingsFile(const wchar_t* fileName, std::wstring_view handleText);
 // Writes the whole file with `hostWindow` as the host's main window, in the host's own text.
 bool WriteHostWindow(const wchar_t* fileName, HWND hostWindow);
 void RemoveSettingsFile(const wchar_t* fileName);
+// Truncates the file, as a save does before it writes the file anew. False when it could not.
+bool EmptySettingsFile(const wchar_t* fileName);
 // Removes the two folders, when nothing is left in them.
 void RemoveSettingsFolders();
 
