@@ -17,6 +17,22 @@ namespace {
 constexpr int kMaxSearchDepth = 6;
 constexpr std::size_t kMaxWindowsListed = 32;
 
+// A library version from its version resource, "1.2.0.0" (the fourth number is not compared).
+struct LibraryVersion {
+  unsigned major = 0, minor = 0, patch = 0;
+  bool AtLeast(const LibraryVersion& other) const {
+    if (major != other.major) return major > other.major;
+    if (minor != other.minor) return minor > other.minor;
+    return patch >= other.patch;
+  }
+};
+
+// Since 1.2.0 Tallyhook builds its settings path and reads the file through the wide calls, so it
+// finds the file under a folder whose name the ANSI code page cannot spell. Libraries before it
+// spelled the path with the ANSI calls ("?" for every letter the code page lacks), found no
+// file, and their watchdog removed the host's hook.
+constexpr LibraryVersion kWideSettingsPathSince{1, 2, 0};
+
 std::string Utf8(const std::wstring& text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -57,6 +73,30 @@ std::string Hex(std::uint64_t value) {
 }
 
 std::string Quoted(const std::wstring& text) { return "\"" + Utf8(text) + "\""; }
+
+// The first three numbers of "1.2.0.0"; nothing unless the text is numbers and dots only.
+std::optional<LibraryVersion> ParseVersion(const std::wstring& text) {
+  unsigned numbers[3] = {};
+  std::size_t count = 0;
+  bool digit_seen = false;
+  for (const wchar_t c : text) {
+    if (c == L'.') {
+      if (!digit_seen) return std::nullopt;
+      ++count;
+      digit_seen = false;
+    } else if (c >= L'0' && c <= L'9') {
+      if (count < 3) {
+        if (numbers[count] > 65535) return std::nullopt;  // a resource holds 16-bit numbers
+        numbers[count] = numbers[count] * 10 + static_cast<unsigned>(c - L'0');
+      }
+      digit_seen = true;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (!digit_seen || count < 2) return std::nullopt;
+  return LibraryVersion{numbers[0], numbers[1], numbers[2]};
+}
 
 bool SameIgnoringAsciiCase(const std::wstring& a, const std::wstring& b) {
   if (a.size() != b.size()) return false;
@@ -149,6 +189,43 @@ class ReadOnlyFiles final : public FilePort {
   FilePort& files_;
 };
 
+// Tallyhook.dll in the install folder, looked at before the links: the settings entry needs its
+// version too.
+struct InstalledLibrary {
+  std::wstring folder;  // with its separator; empty when no install folder was given
+  std::wstring path;
+  bool present = false;
+  std::optional<std::wstring> version_text;  // the version resource, "1.2.0.0"
+  std::optional<LibraryVersion> version;     // the same, when it reads as numbers
+};
+
+InstalledLibrary LookAtLibrary(DiagnosisPort& port, const DiagnoseOptions& options) {
+  InstalledLibrary library;
+  if (options.install_folder.empty()) return library;
+  library.folder = options.install_folder;
+  if (library.folder.back() != L'\\' && library.folder.back() != L'/') library.folder += L'\\';
+  library.path = library.folder + contract::HookLibraryFile<wchar_t>;
+  library.present = port.Files().Inspect(library.path) == FileKind::kFile;
+  if (!library.present) return library;
+  library.version_text = port.FileVersion(library.path);
+  if (library.version_text) library.version = ParseVersion(*library.version_text);
+  return library;
+}
+
+std::string VersionText(const LibraryVersion& version) {
+  return std::to_string(version.major) + "." + std::to_string(version.minor) + "." +
+         std::to_string(version.patch);
+}
+
+// Why the library's version is not known, for a link that depends on it.
+std::string WhyVersionUnknown(const InstalledLibrary& library) {
+  if (library.folder.empty()) return "no install folder given";
+  if (!library.present) return "no " + Utf8(library.path);
+  if (!library.version_text) return Utf8(library.path) + " has no version resource";
+  return Utf8(library.path) + " has the version \"" + Utf8(*library.version_text) +
+         "\", which is not a number";
+}
+
 // What the settings entry learnt, for the entries after it.
 struct HostSeen {
   WindowId window = 0;  // the live window "Handle" names (Sidecar64's reading first)
@@ -191,7 +268,8 @@ void JudgeValue(DiagnosisPort& port, LivenessRead& read, EntryBuilder& entry) {
   }
 }
 
-DiagnosisEntry JudgeSettings(DiagnosisPort& port, const DiagnoseOptions& options, HostSeen& seen) {
+DiagnosisEntry JudgeSettings(DiagnosisPort& port, const DiagnoseOptions& options,
+                             const InstalledLibrary& library, HostSeen& seen) {
   using namespace contract;
   EntryBuilder entry("Settings");
   const std::optional<std::wstring> wide = port.AppDataFolder(Spelling::kWide);
@@ -210,21 +288,42 @@ DiagnosisEntry JudgeSettings(DiagnosisPort& port, const DiagnoseOptions& options
     entry.Fact(Utf8(file) + ", ANSI calls: " + (ansi ? Utf8(path(*ansi, file)) : "(none)"));
   }
 
-  // Tallyhook: its file through the ANSI calls, the wrapping 32-bit rule.
+  // Tallyhook: its file through the calls its version uses, the wrapping 32-bit rule.
   LivenessRead hook{HookSettingsFile<wchar_t>, "Tallyhook"};
   const std::wstring hook_wide = path(*wide, hook.file);
   const bool ansi_reaches = ansi && AnsiSpellsFolder(*wide, *ansi);
+  const bool reads_wide = library.version && library.version->AtLeast(kWideSettingsPathSince);
   if (!ansi_reaches) {
-    entry.Problem(
-        "the folder's name has letters the ANSI code page lacks: Tallyhook's form of the path "
-        "(the ANSI calls) names " +
-            (ansi ? Utf8(path(*ansi, hook.file)) : std::string("nothing")) +
-            ", so its watchdog finds no file and removes the hook",
-        "use a Tallyhook that reads its file through the wide calls, or give the "
-        "application-data folder a name of the ANSI code page");
+    const std::string ansi_path =
+        ansi ? Utf8(path(*ansi, hook.file)) : std::string("nothing (the ANSI folder query failed)");
+    const std::string since = VersionText(kWideSettingsPathSince);
+    if (reads_wide) {
+      entry.Fact("the ANSI calls spell the path as " + ansi_path + "; Tallyhook " +
+                 Utf8(*library.version_text) +
+                 " reads the wide path, so the ANSI spelling does not matter (a library before " +
+                 since + " would not find the file)");
+    } else if (library.version) {
+      entry.Problem("the folder's name has letters the ANSI code page lacks: Tallyhook " +
+                        Utf8(*library.version_text) + " spells the path with the ANSI calls as " +
+                        ansi_path + ", so its watchdog finds no file and removes the hook",
+                    "update the library to " + since +
+                        " or later (it reads the wide path), or give the application-data folder "
+                        "a name of the ANSI code page");
+    } else {
+      std::string summary =
+          "the folder's name has letters the ANSI code page lacks (the ANSI calls spell " +
+          ansi_path + ") and the library's version is not known (" + WhyVersionUnknown(library) +
+          "): a Tallyhook before " + since + " finds no file there, " + since +
+          " and later read the wide path";
+      entry.Fact("? " + summary);
+      entry.Unknown(std::move(summary),
+                    "name the host's install folder with its Tallyhook.dll, so that its version "
+                    "can be read; or give the application-data folder a name of the ANSI code "
+                    "page");
+    }
   }
   const bool hook_by_ansi =
-      ansi_reaches && port.FileExists(path(*ansi, hook.file), Spelling::kAnsi);
+      !reads_wide && ansi_reaches && port.FileExists(path(*ansi, hook.file), Spelling::kAnsi);
   hook.exists = hook_by_ansi || port.FileExists(hook_wide, Spelling::kWide);
   if (hook.exists) {
     hook.text = hook_by_ansi ? port.ReadLivenessValue(path(*ansi, hook.file), Spelling::kAnsi)
@@ -513,23 +612,22 @@ std::optional<std::uint32_t> HookProcOffset(FilePort& files, const std::wstring&
   return ExportRva(bytes, contract::kHookProcName);
 }
 
-DiagnosisEntry JudgeLibrary(DiagnosisPort& port, const DiagnoseOptions& options) {
+DiagnosisEntry JudgeLibrary(DiagnosisPort& port, const InstalledLibrary& library) {
   using namespace contract;
   EntryBuilder entry("Library");
-  if (options.install_folder.empty()) {
+  if (library.folder.empty()) {
     entry.Unknown("no install folder given", "name the host's install folder");
     return entry.Done("");
   }
-  std::wstring folder = options.install_folder;
-  if (folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';
-  const std::wstring installed = folder + HookLibraryFile<wchar_t>;
+  const std::wstring& folder = library.folder;
+  const std::wstring& installed = library.path;
   FilePort& files = port.Files();
-  if (files.Inspect(installed) != FileKind::kFile) {
+  if (!library.present) {
     entry.Problem("no " + Utf8(HookLibraryFile<wchar_t>) + " in " + Utf8(folder),
                   "install the library beside the host");
     return entry.Done("");
   }
-  const std::optional<std::wstring> version = port.FileVersion(installed);
+  const std::optional<std::wstring>& version = library.version_text;
   entry.Fact(Utf8(installed) + ", version " + (version ? Utf8(*version) : "(no version resource)"));
   const std::optional<std::uint32_t> offset = HookProcOffset(files, installed);
   if (!offset) {
@@ -568,12 +666,13 @@ Diagnosis Diagnose(DiagnosisPort& port, const DiagnoseOptions& options) {
   Diagnosis diagnosis;
   HostSeen seen;
   std::vector<std::uint32_t> dialog_owners;
-  diagnosis.entries.push_back(JudgeSettings(port, options, seen));
+  const InstalledLibrary library = LookAtLibrary(port, options);
+  diagnosis.entries.push_back(JudgeSettings(port, options, library, seen));
   DiagnosisEntry chain = JudgeShellChain(port, options, seen, dialog_owners);
   diagnosis.entries.push_back(JudgeOtherInstances(port, options, dialog_owners));
   diagnosis.entries.push_back(std::move(chain));
   diagnosis.entries.push_back(JudgeAssistant(port));
-  diagnosis.entries.push_back(JudgeLibrary(port, options));
+  diagnosis.entries.push_back(JudgeLibrary(port, library));
   return diagnosis;
 }
 

@@ -131,8 +131,9 @@ class FakeDesktop final : public DiagnosisPort {
   FilePort& Files() override { return files; }
   std::optional<std::wstring> FileVersion(const std::wstring& path) override {
     if (files.Inspect(path) != FileKind::kFile) return std::nullopt;
-    return L"1.2.0.0";
+    return library_version;
   }
+  std::optional<std::wstring> library_version = L"1.2.0.0";
 
   int round_trips = 0;
 
@@ -167,6 +168,16 @@ struct Desktop {
   void WriteHandle(const std::wstring& text) {
     port.settings[kSettings + L"QuillonFree.cfg"] = text;
     port.settings[kSettings + L"Quillon.cfg"] = text;
+  }
+
+  // The per-user folder renamed to letters the ANSI code page lacks, the files moved with it.
+  void UnspellableFolder() {
+    port.wide_folder = L"C:\\users\\\x041f\x0440\\AppData\\Roaming";
+    port.ansi_folder = L"C:\\users\\??\\AppData\\Roaming";
+    port.settings.clear();
+    const std::wstring settings = *port.wide_folder + L"\\Orvane\\Quillon\\";
+    port.settings[settings + L"QuillonFree.cfg"] = std::to_wstring(main);
+    port.settings[settings + L"Quillon.cfg"] = std::to_wstring(main);
   }
 
   DiagnoseOptions AsHost() const {
@@ -218,14 +229,10 @@ TEST(Diagnosis, EachBrokenLinkIsNamedByItsEntry) {
          d.WriteHandle(std::to_wstring(d.port.Add({L"QuillonMain", L"Quillon", 0, 30})));
        },
        "Settings"},
-      {"a folder the ANSI code page cannot spell",
+      {"a folder the ANSI code page cannot spell, with a library before 1.2.0",
        [](Desktop& d, DiagnoseOptions&) {
-         d.port.wide_folder = L"C:\\users\\\x041f\x0440\\AppData\\Roaming";
-         d.port.ansi_folder = L"C:\\users\\??\\AppData\\Roaming";
-         d.port.settings.clear();
-         const std::wstring settings = *d.port.wide_folder + L"\\Orvane\\Quillon\\";
-         d.port.settings[settings + L"QuillonFree.cfg"] = std::to_wstring(d.main);
-         d.port.settings[settings + L"Quillon.cfg"] = std::to_wstring(d.main);
+         d.UnspellableFolder();
+         d.port.library_version = L"1.1.0.0";
        },
        "Settings"},
       {"a second host's dialog",
@@ -297,6 +304,85 @@ TEST(Diagnosis, EachBrokenLinkIsNamedByItsEntry) {
     EXPECT_FALSE(diagnosis.Working());
     EXPECT_EQ(Verdict(diagnosis).rfind("icon tracking: not working: " + std::string(c.link), 0), 0u)
         << Verdict(diagnosis);
+  }
+}
+
+// Whether a folder the ANSI code page cannot spell breaks the settings link depends on the
+// library that would read the file: before 1.2.0 it spelt the path with the ANSI calls, since
+// then it reads the wide path; without a readable version nobody can say.
+TEST(Diagnosis, AnUnspellableFolderIsJudgedByTheLibrarysVersion) {
+  struct Case {
+    const char* name;
+    std::function<void(Desktop&, DiagnoseOptions&)> library;
+    LinkState settings;
+  };
+  const Case cases[] = {
+      {"1.2.0", [](Desktop&, DiagnoseOptions&) {}, LinkState::kOk},
+      {"1.10.0", [](Desktop& d, DiagnoseOptions&) { d.port.library_version = L"1.10.0.0"; },
+       LinkState::kOk},
+      {"2.0.0", [](Desktop& d, DiagnoseOptions&) { d.port.library_version = L"2.0.0.0"; },
+       LinkState::kOk},
+      {"1.1.0", [](Desktop& d, DiagnoseOptions&) { d.port.library_version = L"1.1.0.0"; },
+       LinkState::kBroken},
+      {"1.1.9", [](Desktop& d, DiagnoseOptions&) { d.port.library_version = L"1.1.9.0"; },
+       LinkState::kBroken},
+      {"0.9.0", [](Desktop& d, DiagnoseOptions&) { d.port.library_version = L"0.9.0.0"; },
+       LinkState::kBroken},
+      {"no version resource",
+       [](Desktop& d, DiagnoseOptions&) { d.port.library_version = std::nullopt; },
+       LinkState::kUnknown},
+      {"a version that is no number",
+       [](Desktop& d, DiagnoseOptions&) { d.port.library_version = L"1.x.0.0"; },
+       LinkState::kUnknown},
+      {"no library in the folder", [](Desktop& d, DiagnoseOptions&) { d.port.files.files.clear(); },
+       LinkState::kUnknown},
+      {"no install folder given",
+       [](Desktop&, DiagnoseOptions& options) { options.install_folder.clear(); },
+       LinkState::kUnknown},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Desktop desktop;
+    DiagnoseOptions options = desktop.AsHost();
+    desktop.UnspellableFolder();
+    c.library(desktop, options);
+    const Diagnosis diagnosis = Diagnose(desktop.port, options);
+    const DiagnosisEntry* settings = diagnosis.Find("Settings");
+    ASSERT_NE(settings, nullptr);
+    EXPECT_EQ(settings->state, c.settings) << FormatText(diagnosis);
+    if (c.settings == LinkState::kOk) {
+      // Beyond the listing of both spellings, a fact says that this library reads the wide path.
+      bool told = false;
+      for (const std::string& fact : settings->facts) {
+        told = told ||
+               (fact.find("??") != std::string::npos && fact.find("wide") != std::string::npos);
+      }
+      EXPECT_TRUE(told) << FormatText(diagnosis);
+      EXPECT_TRUE(settings->remedy.empty());
+      EXPECT_TRUE(diagnosis.Working()) << FormatText(diagnosis);
+    } else {
+      EXPECT_FALSE(settings->summary.empty());
+      EXPECT_FALSE(settings->remedy.empty());
+    }
+    if (c.settings == LinkState::kUnknown) {
+      EXPECT_NE(settings->summary.find("version"), std::string::npos) << settings->summary;
+    }
+  }
+
+  // The same libraries under a folder the code page spells: the version does not matter.
+  for (const char* version : {"1.1.0.0", "1.2.0.0"}) {
+    SCOPED_TRACE(version);
+    Desktop desktop;
+    desktop.port.library_version = Widen(version);
+    const Diagnosis diagnosis = Diagnose(desktop.port, desktop.AsHost());
+    EXPECT_EQ(diagnosis.Find("Settings")->state, LinkState::kOk) << FormatText(diagnosis);
+  }
+  {
+    Desktop desktop;
+    DiagnoseOptions options = desktop.AsHost();
+    options.install_folder.clear();
+    const Diagnosis diagnosis = Diagnose(desktop.port, options);
+    EXPECT_EQ(diagnosis.Find("Settings")->state, LinkState::kOk) << FormatText(diagnosis);
   }
 }
 

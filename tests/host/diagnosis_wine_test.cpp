@@ -1,7 +1,8 @@
 // The diagnosis on a real desktop under Wine, with the shipped Tallyhook, Sidecar64 and
 // QuillonDoctor: with no host it says so; with this program as a complete host every link is ok
-// and the verdict is "working"; each broken link of the table is named by its own entry; the
-// doctor program gives the same verdict, its exit code and JSON.
+// and the verdict is "working"; each broken link of the table is named by its own entry, and a
+// folder the ANSI code page cannot spell breaks nothing for the shipped library; the doctor
+// program gives the same verdict, its exit code and JSON.
 //
 //   host_diagnosis_wine_test <Tallyhook.dll> | --start-and-leave <Sidecar64.exe>
 #include "host/client/win32_diagnosis.h"
@@ -165,6 +166,25 @@ std::wstring AppData() {
   return firm.substr(0, firm.rfind(L'\\'));
 }
 
+// Moves the application-data folder to one whose name has Cyrillic and CJK letters, which the
+// ANSI code page lacks, and writes the host's "Handle" there; returns what puts it back.
+std::function<void()> MoveAppDataToUnspellableFolder(HWND host_window) {
+  const std::wstring user = AppData().substr(0, AppData().rfind(L"\\AppData"));
+  const std::wstring odd = user + L"\\\x041f\x0440\x043e\x0444\x0438\x043b\x044c \x4e2d\x6587";
+  ::CreateDirectoryW(odd.c_str(), nullptr);
+  ::CreateDirectoryW((odd + L"\\Roaming").c_str(), nullptr);
+  auto redirect = std::make_shared<AppDataRedirect>(odd + L"\\Roaming");
+  WriteLivenessValue(host_window);
+  return [redirect, odd]() mutable {
+    RemoveSettingsFile(contract::HookSettingsFile<wchar_t>);
+    RemoveSettingsFile(contract::AssistantSettingsFile<wchar_t>);
+    RemoveSettingsFolders();
+    redirect.reset();
+    ::RemoveDirectoryW((odd + L"\\Roaming").c_str());
+    ::RemoveDirectoryW(odd.c_str());
+  };
+}
+
 // Runs the doctor with `arguments` and returns its exit code (-1 when it did not end in time);
 // what it printed goes to `output`.
 long RunDoctor(const std::wstring& arguments, std::string& output) {
@@ -284,8 +304,6 @@ TEST(Diagnosis, AWorkingHostAndEachBrokenLink) {
     // Breaks the link and returns what puts it back (run before the next case).
     std::function<std::function<void()>()> spoil;
     const char* link;
-    const char* cause = "";  // a word the first broken entry's summary names, where two causes
-                             // of one link could be told apart only by it
   };
   const Case cases[] = {
       {"no settings file",
@@ -303,25 +321,6 @@ TEST(Diagnosis, AWorkingHostAndEachBrokenLink) {
          return [&] { WriteLivenessValue(host.main.Get()); };
        },
        "Settings"},
-      {"a folder the ANSI code page cannot spell",
-       [&] {
-         const std::wstring user = AppData().substr(0, AppData().rfind(L"\\AppData"));
-         const std::wstring odd =
-             user + L"\\\x041f\x0440\x043e\x0444\x0438\x043b\x044c \x4e2d\x6587";
-         ::CreateDirectoryW(odd.c_str(), nullptr);
-         ::CreateDirectoryW((odd + L"\\Roaming").c_str(), nullptr);
-         auto redirect = std::make_shared<AppDataRedirect>(odd + L"\\Roaming");
-         WriteLivenessValue(host.main.Get());
-         return [redirect, odd]() mutable {
-           RemoveSettingsFile(contract::HookSettingsFile<wchar_t>);
-           RemoveSettingsFile(contract::AssistantSettingsFile<wchar_t>);
-           RemoveSettingsFolders();
-           redirect.reset();
-           ::RemoveDirectoryW((odd + L"\\Roaming").c_str());
-           ::RemoveDirectoryW(odd.c_str());
-         };
-       },
-       "Settings", "ANSI"},
       {"two receive windows",
        [&] {
          auto second = std::make_shared<AssistantProcess>();
@@ -382,11 +381,33 @@ TEST(Diagnosis, AWorkingHostAndEachBrokenLink) {
     EXPECT_EQ(first->link, c.link) << Report(diagnosis);
     EXPECT_EQ(first->state, LinkState::kBroken) << Report(diagnosis);
     EXPECT_FALSE(first->remedy.empty());
-    EXPECT_NE(first->summary.find(c.cause), std::string::npos) << first->summary;
     restore();
     shell::PumpMessagesFor(200);
     const Diagnosis again = Diagnose(host.Options());
     ASSERT_TRUE(again.Working()) << "put back after " << c.name << ":\n" << Report(again);
+  }
+
+  // A folder the ANSI code page cannot spell: the shipped library reads the wide path, so the
+  // link holds, and a fact names the ANSI spelling. (A library before 1.2.0, for which the link
+  // is broken, is a case of the native table: no such library is built here.)
+  {
+    const std::function<void()> restore = MoveAppDataToUnspellableFolder(host.main.Get());
+    shell::PumpMessagesFor(200);
+    const Diagnosis diagnosis = Diagnose(host.Options());
+    const DiagnosisEntry& settings = EntryOf(diagnosis, "Settings");
+    EXPECT_EQ(settings.state, LinkState::kOk) << Report(diagnosis);
+    bool ansi_told = false;
+    for (const std::string& fact : settings.facts) {
+      ansi_told = ansi_told ||
+                  (fact.find("ANSI") != std::string::npos && fact.find('?') != std::string::npos &&
+                   fact.find("wide") != std::string::npos);
+    }
+    EXPECT_TRUE(ansi_told) << Report(diagnosis);
+    EXPECT_TRUE(diagnosis.Working()) << Report(diagnosis);
+    restore();
+    shell::PumpMessagesFor(200);
+    const Diagnosis again = Diagnose(host.Options());
+    ASSERT_TRUE(again.Working()) << "put back after the unspellable folder:\n" << Report(again);
   }
 }
 

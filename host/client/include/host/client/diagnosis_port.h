@@ -19,7 +19,7 @@
 namespace quillon {
 
 // How a call spells a path: the wide calls give the real name, the ANSI calls (the hook library's
-// file backend in released builds, other hosts' copies) give it in the ANSI code page, with "?"
+// file backend before 1.2.0, in other hosts' older copies) give it in the ANSI code page, with "?"
 // for every letter the code page lacks.
 enum class Spelling { kWide, kAnsi };
 
@@ -97,11 +97,13 @@ struct DiagnoseOptions {
 };
 
 // The links in the order the chain needs them: Settings, Other instances, Shell chain,
-// Sidecar64, Library.
+// Sidecar64, Library. The library's version is read first: the settings entry depends on it.
 Diagnosis Diagnose(DiagnosisPort& port, const DiagnoseOptions& options);
 
-// The decision of the settings entry's first fact: whether the hook library's form of the path
-// reaches the file, that is, whether the ANSI spelling of the folder is the real name.
+// Whether the ANSI spelling of the folder is the real name, so that a hook library that spells
+// its path with the ANSI calls (before 1.2.0) reaches the file. A false answer breaks the
+// settings link only for such a library; for one that reads the wide path it is a fact, and with
+// no readable library version it leaves the link unknown.
 bool AnsiSpellsFolder(const std::wstring& wide, const std::wstring& ansi);
 
 }  // namespace quillon
